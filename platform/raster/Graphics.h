@@ -46,6 +46,10 @@ struct TRect {
 
 class TBitmap;
 
+// How a bitmap's transparent colour is chosen: tmAuto takes it from the
+// pixels (see TBitmap::TransparentColor), tmFixed uses the colour that was set.
+enum TTransparentMode { tmAuto, tmFixed };
+
 class TCanvas {
 public:
     struct TBrush {
@@ -114,6 +118,10 @@ public:
     // for a one-bit bitmap and the bottom-left pixel's colour otherwise.
     TColor TransparentColor() const;
     void SetTransparentColor(TColor color);
+    // tmFixed once SetTransparentColor was called; setting tmAuto goes back
+    // to the colour taken from the pixels.
+    TTransparentMode TransparentMode() const;
+    void SetTransparentMode(TTransparentMode mode);
 
     // Whether 32-bit pixels carry per-pixel opacity in their fourth byte, the
     // colour channels premultiplied by it. Converting to any other format

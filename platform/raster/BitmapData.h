@@ -1,0 +1,63 @@
+#pragma once
+// The bitmap's inside, shared by the files that implement TBitmap's members.
+// Not part of the raster core's interface.
+
+#include "Graphics.h"
+#include "PixelFormats.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace raster {
+
+// One bitmap's pixel bytes. Bitmaps share a buffer after a copy; the first
+// one to write gets its own (TBitmap::Unshare).
+struct PixelBuffer {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
+};
+
+// The most pixel bytes one bitmap may hold: 1 GiB, room for a 16384 x 16384
+// picture at 32 bits or about 20000 x 15000 at 24. Larger requests are
+// refused with EOutOfMemory before anything is allocated, rather than
+// trusting an allocator that may promise memory it does not have.
+inline constexpr std::uint64_t kMaxPixelBytes = std::uint64_t(1) << 30;
+
+// Row stride and total pixel bytes of a width x height bitmap at `bits` per
+// pixel. Raises EOutOfResources for negative sizes and EOutOfMemory when the
+// row size overflows 32 bits or the total exceeds kMaxPixelBytes.
+std::size_t CheckedPixelBytes(int width, int height, int bits, std::size_t& stride);
+
+// A buffer of `size` uninitialised bytes; allocation failure raises
+// EOutOfMemory.
+std::shared_ptr<PixelBuffer> AllocatePixels(std::size_t size);
+
+// The fourth byte a write stores in a 32-bit pixel: 255 (opaque) in a bitmap
+// with per-pixel opacity, else 0.
+inline std::uint8_t FourthByte(TPixelFormat format, bool hasAlpha) {
+    return format == pf32bit && hasAlpha ? 255 : 0;
+}
+
+// Fills row bytes [0, stride) with the blank pixel of the format: white for
+// true colour, index 0 for indexed formats. Padding bytes end up 0 or 0xFF
+// depending on the format; nothing reads them.
+void FillBlankRow(std::uint8_t* row, std::size_t stride, int width, TPixelFormat format, std::uint8_t fourth);
+
+}  // namespace raster
+
+struct TBitmap::Data {
+    int width = 0;
+    int height = 0;
+    TPixelFormat format = pfDevice;
+    std::size_t stride = 0;
+    std::vector<TColor> palette;
+    std::shared_ptr<raster::PixelBuffer> pixels;  // null while empty
+    bool transparent = false;
+    TTransparentMode transparentMode = tmAuto;
+    TColor transparentColor = clBlack;
+    bool hasAlpha = false;
+
+    std::uint8_t* Row(int y) const { return pixels->bytes.get() + stride * std::size_t(y); }
+};

@@ -1,0 +1,175 @@
+#include "Palettes.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <mutex>
+
+namespace raster {
+
+const std::vector<TColor>& MonochromePalette() {
+    static const std::vector<TColor> palette{clBlack, clWhite};
+    return palette;
+}
+
+const std::vector<TColor>& StandardPalette16() {
+    static const std::vector<TColor> palette{
+        RGBColor(0, 0, 0),       RGBColor(128, 0, 0),   RGBColor(0, 128, 0),   RGBColor(128, 128, 0),
+        RGBColor(0, 0, 128),     RGBColor(128, 0, 128), RGBColor(0, 128, 128), RGBColor(128, 128, 128),
+        RGBColor(192, 192, 192), RGBColor(255, 0, 0),   RGBColor(0, 255, 0),   RGBColor(255, 255, 0),
+        RGBColor(0, 0, 255),     RGBColor(255, 0, 255), RGBColor(0, 255, 255), RGBColor(255, 255, 255),
+    };
+    return palette;
+}
+
+namespace {
+
+// The 256-colour table of pf8bit, a general-purpose palette for photos and
+// drawings alike:
+//   0..15    the 16 standard colours (so drawings in those colours stay exact);
+//   16..223  the 6 x 6 x 6 colour cube with levels 0, 51, 102, 153, 204, 255
+//            (red varying fastest, then green, then blue), less its 8 corners,
+//            which are already among the standard colours: 208 entries;
+//   224..255 32 greys, ascending. Greys are where a cube is coarsest to the
+//            eye, so they fill the grey ramp made by the cube's 6 greys and the
+//            standard gray and silver: one at a time, each new grey goes to the
+//            middle of the widest remaining gap (the darker gap on ties). The
+//            40 greys that result are at most 7 levels apart.
+std::vector<TColor> MakeHalftone() {
+    std::vector<TColor> palette = StandardPalette16();
+    const auto isStandard = [&](TColor c) {
+        return std::find(palette.begin(), palette.begin() + 16, c) != palette.begin() + 16;
+    };
+    for (int b = 0; b < 6; ++b)
+        for (int g = 0; g < 6; ++g)
+            for (int r = 0; r < 6; ++r) {
+                const TColor c = RGBColor(std::uint8_t(r * 51), std::uint8_t(g * 51), std::uint8_t(b * 51));
+                if (!isStandard(c)) palette.push_back(c);
+            }
+
+    std::vector<int> greys{0, 51, 102, 128, 153, 192, 204, 255};
+    std::vector<int> added;
+    while (added.size() < 32) {
+        std::size_t widest = 0;
+        for (std::size_t i = 1; i + 1 < greys.size(); ++i)
+            if (greys[i + 1] - greys[i] > greys[widest + 1] - greys[widest]) widest = i;
+        const int mid = (greys[widest] + greys[widest + 1]) / 2;
+        greys.insert(greys.begin() + std::ptrdiff_t(widest) + 1, mid);
+        added.push_back(mid);
+    }
+    std::sort(added.begin(), added.end());
+    for (int v : added) palette.push_back(RGBColor(std::uint8_t(v), std::uint8_t(v), std::uint8_t(v)));
+    return palette;
+}
+
+}  // namespace
+
+const std::vector<TColor>& HalftonePalette() {
+    static const std::vector<TColor> palette = MakeHalftone();
+    return palette;
+}
+
+const std::vector<TColor>& DefaultPalette(TPixelFormat format) {
+    static const std::vector<TColor> none;
+    switch (format) {
+        case pf1bit: return MonochromePalette();
+        case pf4bit: return StandardPalette16();
+        case pf8bit: return HalftonePalette();
+        default: return none;
+    }
+}
+
+int NearestIndexByScan(const std::vector<TColor>& palette, TColor color) {
+    int best = 0;
+    int bestDistance = 0x7FFFFFFF;
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        const int d = ColorDistance(palette[i], color);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = int(i);
+        }
+    }
+    return best;
+}
+
+namespace {
+
+// Squared distance from value v to the nearest and to the farthest point of
+// the interval [lo, lo + 15] along one channel.
+inline int NearSq(int v, int lo) {
+    const int hi = lo + 15;
+    const int d = v < lo ? lo - v : (v > hi ? v - hi : 0);
+    return d * d;
+}
+inline int FarSq(int v, int lo) {
+    const int d = std::max(std::abs(v - lo), std::abs(v - (lo + 15)));
+    return d * d;
+}
+
+}  // namespace
+
+PaletteMatcher::PaletteMatcher(std::vector<TColor> palette) : palette_(std::move(palette)) {
+    cellStart_.assign(4097, 0);
+    const std::size_t n = palette_.size();
+    if (n == 0) return;
+    candidates_.reserve(4096 * 8);
+
+    // Per channel and per cell position, each entry's near and far distances:
+    // the 3-D sums are then additions only.
+    std::vector<std::array<int, 16>> nearR(n), farR(n), nearG(n), farG(n), nearB(n), farB(n);
+    for (std::size_t i = 0; i < n; ++i)
+        for (int cell = 0; cell < 16; ++cell) {
+            const int lo = cell * 16;
+            nearR[i][cell] = NearSq(GetRValue(palette_[i]), lo);
+            farR[i][cell] = FarSq(GetRValue(palette_[i]), lo);
+            nearG[i][cell] = NearSq(GetGValue(palette_[i]), lo);
+            farG[i][cell] = FarSq(GetGValue(palette_[i]), lo);
+            nearB[i][cell] = NearSq(GetBValue(palette_[i]), lo);
+            farB[i][cell] = FarSq(GetBValue(palette_[i]), lo);
+        }
+
+    std::vector<int> nearest(n);
+    for (int r = 0; r < 16; ++r)
+        for (int g = 0; g < 16; ++g)
+            for (int b = 0; b < 16; ++b) {
+                int bound = 0x7FFFFFFF;
+                for (std::size_t i = 0; i < n; ++i) {
+                    nearest[i] = nearR[i][r] + nearG[i][g] + nearB[i][b];
+                    bound = std::min(bound, farR[i][r] + farG[i][g] + farB[i][b]);
+                }
+                for (std::size_t i = 0; i < n; ++i)
+                    if (nearest[i] <= bound) candidates_.push_back(std::uint16_t(i));
+                cellStart_[std::size_t((r << 8) | (g << 4) | b) + 1] = std::uint32_t(candidates_.size());
+            }
+}
+
+std::shared_ptr<const PaletteMatcher> MatcherFor(const std::vector<TColor>& palette) {
+    static const auto halftone = std::make_shared<const PaletteMatcher>(HalftonePalette());
+    static const auto standard = std::make_shared<const PaletteMatcher>(StandardPalette16());
+    if (palette == HalftonePalette()) return halftone;
+    if (palette == StandardPalette16()) return standard;
+
+    // Callers in this program are single-threaded; the lock only keeps the
+    // cache sound should that change.
+    static std::mutex lock;
+    static std::array<std::shared_ptr<const PaletteMatcher>, 4> recent;
+    std::lock_guard<std::mutex> guard(lock);
+    for (std::size_t i = 0; i < recent.size(); ++i)
+        if (recent[i] && recent[i]->Palette() == palette) {
+            std::rotate(recent.begin(), recent.begin() + std::ptrdiff_t(i), recent.begin() + std::ptrdiff_t(i) + 1);
+            return recent[0];
+        }
+    auto made = std::make_shared<const PaletteMatcher>(palette);
+    std::rotate(recent.begin(), recent.end() - 1, recent.end());
+    recent[0] = made;
+    return made;
+}
+
+Quantizer::Quantizer(const std::vector<TColor>& palette)
+    : palette_(palette),
+      size_(palette.size()),
+      two_(size_ > 0 ? palette[0] : clBlack, size_ > 1 ? palette[1] : (size_ > 0 ? palette[0] : clBlack)) {
+    if (size_ > 2) matcher_ = MatcherFor(palette_);
+}
+
+}  // namespace raster
