@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
 
 namespace raster {
@@ -31,10 +32,9 @@ namespace {
 //            (red varying fastest, then green, then blue), less its 8 corners,
 //            which are already among the standard colours: 208 entries;
 //   224..255 32 greys, ascending. Greys are where a cube is coarsest to the
-//            eye, so they fill the grey ramp made by the cube's 6 greys and the
-//            standard gray and silver: one at a time, each new grey goes to the
-//            middle of the widest remaining gap (the darker gap on ties). The
-//            40 greys that result are at most 7 levels apart.
+//            eye (greyscale photos use nothing else), so they fill in the grey
+//            ramp made by the cube's 6 greys and the standard gray and silver:
+//            the 40 greys that result are at most 8 levels apart.
 std::vector<TColor> MakeHalftone() {
     std::vector<TColor> palette = StandardPalette16();
     const auto isStandard = [&](TColor c) {
@@ -47,17 +47,26 @@ std::vector<TColor> MakeHalftone() {
                 if (!isStandard(c)) palette.push_back(c);
             }
 
-    std::vector<int> greys{0, 51, 102, 128, 153, 192, 204, 255};
-    std::vector<int> added;
-    while (added.size() < 32) {
+    // Share out the 32 greys among the gaps of the ramp so that the widest
+    // step left is as small as possible (each next grey goes to the gap with
+    // the widest steps, the darker gap on ties), then space them evenly
+    // within each gap, rounded to the nearest level.
+    static constexpr int fixed[] = {0, 51, 102, 128, 153, 192, 204, 255};
+    constexpr std::size_t kGaps = std::size(fixed) - 1;
+    std::array<int, kGaps> count{};
+    for (int n = 0; n < 32; ++n) {
         std::size_t widest = 0;
-        for (std::size_t i = 1; i + 1 < greys.size(); ++i)
-            if (greys[i + 1] - greys[i] > greys[widest + 1] - greys[widest]) widest = i;
-        const int mid = (greys[widest] + greys[widest + 1]) / 2;
-        greys.insert(greys.begin() + std::ptrdiff_t(widest) + 1, mid);
-        added.push_back(mid);
+        for (std::size_t i = 1; i < kGaps; ++i) {
+            const int len = fixed[i + 1] - fixed[i], widestLen = fixed[widest + 1] - fixed[widest];
+            if (len * (count[widest] + 1) > widestLen * (count[i] + 1)) widest = i;
+        }
+        ++count[widest];
     }
-    std::sort(added.begin(), added.end());
+    std::vector<int> added;
+    for (std::size_t i = 0; i < kGaps; ++i) {
+        const int len = fixed[i + 1] - fixed[i], parts = count[i] + 1;
+        for (int m = 1; m < parts; ++m) added.push_back(fixed[i] + (2 * len * m + parts) / (2 * parts));
+    }
     for (int v : added) palette.push_back(RGBColor(std::uint8_t(v), std::uint8_t(v), std::uint8_t(v)));
     return palette;
 }
