@@ -1,0 +1,211 @@
+#include "Main.h"
+
+#include "Application.h"
+#include "BitmapImage.h"
+#include "Controls.h"
+#include "Exception.h"
+#include "GloxenResources.h"
+#include "Libfunc.h"
+
+#include <QBitmap>
+#include <QDateTime>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLocale>
+#include <QMimeData>
+#include <QPixmap>
+#include <QScreen>
+
+const char* const kMakerAddress = "www.narvell.example";
+
+Tfmain* fmain = nullptr;
+
+namespace {
+
+// The character Qt's short time format puts between hours and minutes.
+QString TimeSeparator(const QLocale& locale) {
+    const QString format = locale.timeFormat(QLocale::ShortFormat);
+    qsizetype i = 0;
+    while (i < format.size() && format[i] != u'h' && format[i] != u'H')
+        ++i;
+    while (i < format.size() && (format[i] == u'h' || format[i] == u'H'))
+        ++i;
+    for (; i < format.size() && format[i] != u'm'; ++i)
+        if (format[i] != u'\'')
+            return QString(format[i]);
+    return QStringLiteral(":");
+}
+
+// A glyph picture with its background (the bottom-left pixel's colour) left
+// out, as speed buttons draw their glyphs.
+QIcon GlyphIcon(const QString& resource) {
+    const QImage image(resource);
+    QPixmap pixmap = QPixmap::fromImage(image);
+    if (!image.isNull())
+        pixmap.setMask(QBitmap::fromImage(
+            image.createMaskFromColor(image.pixel(0, image.height() - 1), Qt::MaskOutColor)));
+    return QIcon(pixmap);
+}
+
+}  // namespace
+
+QString FormatStatusClock(const QDateTime& when, const QLocale& locale) {
+    const QDate date = when.date();
+    const QTime time = when.time();
+    const int hour12 = time.hour() % 12 == 0 ? 12 : time.hour() % 12;
+    return QStringLiteral("%1, %2 %3,  %4 %5%6%7 %8")
+        .arg(locale.standaloneDayName(date.dayOfWeek(), QLocale::LongFormat),
+             locale.standaloneMonthName(date.month(), QLocale::LongFormat), QString::number(date.day()),
+             QStringLiteral("%1").arg(date.year(), 4, 10, QLatin1Char('0')),
+             QStringLiteral("%1").arg(hour12, 2, 10, QLatin1Char('0')), TimeSeparator(locale),
+             QStringLiteral("%1").arg(time.minute(), 2, 10, QLatin1Char('0')),
+             time.hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
+}
+
+int AllowMessage(std::uint32_t, bool) { return 0; }
+
+Tfmain::Tfmain(QWidget* owner) : QWidget(owner) {
+    setupUi(this);
+    InitGloxenResources();
+
+    // The window: fixed 570 x 315 client area, minimise box only, centred.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(570, 315);
+    setFont(DesignFont(11));
+    setWindowIcon(QIcon(QStringLiteral(":/pictures/gloxen48.png")));
+    if (const QScreen* display = screen())
+        move(display->availableGeometry().center() - rect().center());
+
+    QPalette panelColours = plimg->palette();
+    panelColours.setColor(QPalette::Window, QColor(128, 128, 128));
+    plimg->setPalette(panelColours);
+
+    for (QLabel* label : {sLabel1, sLabel2, sLabel4, sLabel5, lbsource, lbimg}) {
+        QPalette colours = label->palette();
+        colours.setColor(QPalette::WindowText, Qt::black);
+        label->setPalette(colours);
+    }
+
+    btnpick->setIcon(GlyphIcon(QStringLiteral(":/pictures/eyedropper.png")));
+    imgcursor->SetAutoSize(true);
+    imgcursor->SetTransparent(true);
+    imgcursor->SetBitmap(QImageToBitmap(QImage(QStringLiteral(":/pictures/eyedropper-cursor.png"))));
+    imgselectcolor->SetStretch(true);
+    imgselectcolor->SetTransparent(true);
+    imgselectcolor->SetBitmap(QImageToBitmap(QImage(QStringLiteral(":/pictures/palette.png"))));
+    imgbak->SetAutoSize(true);
+
+    wlb->setText(QString::fromLatin1(kMakerAddress));
+    wlb->SetURL(QString::fromLatin1(kMakerAddress));
+
+    sb->SetPanelWidths({180, 140, 50});
+    sb->Panel(0)->setAccessibleName(QStringLiteral("Hint"));
+    sb->Panel(1)->setAccessibleName(QStringLiteral("Image status"));
+    sb->Panel(2)->setAccessibleName(QStringLiteral("Clock"));
+
+    sbtimer.setInterval(1000);
+    connect(&sbtimer, &QTimer::timeout, this, &Tfmain::sbtimerTimer);
+    sbtimer.start();
+
+    FLoaded = false;
+    FSourceWidth = -1;
+    FSourceHeight = -1;
+    FPreview = nullptr;
+
+    try {
+        FormCreate();
+    } catch (...) {
+        Application()->HandleException();
+    }
+}
+
+Tfmain::~Tfmain() {
+    try {
+        FormDestroy();
+    } catch (...) {
+        if (TApplication* application = Application())
+            application->HandleException();
+    }
+}
+
+void Tfmain::FormCreate() {
+    sm.SetActive(false);
+    sm.SetSkinDirectory(QFileInfo(Application()->ExeName()).absolutePath() + QDir::separator());
+    sm.SetSkinName(QStringLiteral("DUI"));
+    sm.SetActive(true);
+
+    connect(Application(), &TApplication::OnHint, this, &Tfmain::AppHint);
+    SetImageStatus(QStringLiteral("No image loaded"));
+    lbsource->setText(QString());
+    imgcolor->Bitmap().SetSize(imgcolor->width(), imgcolor->height());
+    SetTransparentColor(clTeal);
+    Application()->SetTitle(windowTitle());
+    setAcceptDrops(true);
+    AllowMessage(73, true);
+    AllowMessage(563, true);
+
+    const std::string version = GetShortVersion(Application()->ExeName().toLocal8Bit().toStdString());
+    setWindowTitle(windowTitle() + QStringLiteral(" ( v") + QString::fromLocal8Bit(version) +
+                   QStringLiteral(" )"));
+}
+
+void Tfmain::FormDestroy() { EndColorPick(); }
+
+void Tfmain::sbtimerTimer() {
+    sb->SetPanelText(2, FormatStatusClock(QDateTime::currentDateTime(), QLocale()));
+}
+
+void Tfmain::AppHint() {
+    const QString hint = Application()->Hint();
+    sb->SetPanelText(0, hint.isEmpty() ? QStringLiteral("Ready") : hint);
+}
+
+void Tfmain::SetImageStatus(const QString& text) { sb->SetPanelText(1, text); }
+
+void Tfmain::SetTransparentColor(TColor color) {
+    TBitmap& swatch = imgcolor->Bitmap();
+    swatch.Canvas().Brush.Color = color;
+    swatch.Canvas().FillRect(TRect{0, 0, imgcolor->width(), imgcolor->height()});
+}
+
+void Tfmain::EndColorPick() {
+    if (Tag(btnpick) != 1)
+        return;
+    // Pick mode shows its cursor over the whole application; hand every
+    // control its own cursor back.
+    if (QGuiApplication::overrideCursor())
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void Tfmain::LoadSourceImage(const QString&) {
+    throw Exception("This version of the program cannot load pictures yet");
+}
+
+void Tfmain::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void Tfmain::dropEvent(QDropEvent* event) {
+    event->acceptProposedAction();
+    WMDropFiles(*event->mimeData());
+}
+
+void Tfmain::WMDropFiles(const QMimeData& data) {
+    // Only the first usable name of a drop is loaded; names that are not
+    // readable local files are passed over. The path goes on whole.
+    for (const QUrl& url : data.urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QString path = url.toLocalFile();
+        const QFileInfo info(path);
+        if (path.isEmpty() || !info.isFile() || !info.isReadable())
+            continue;
+        LoadSourceImage(path);
+        return;
+    }
+}

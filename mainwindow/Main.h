@@ -1,0 +1,91 @@
+#pragma once
+// The main window: the picture area, the output options, the status bar with
+// hint, image status and clock, and the drop target for picture files.
+//
+// The controls come from the stored layout resources/ui/Main.ui and are
+// public members under their layout names (cmbsize, btnconvert, sb, ...).
+
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+
+#include "Dialogs.h"
+#include "Graphics.h"
+#include "SkinManager.h"
+#include "ui_Main.h"
+
+class QDateTime;
+class QLocale;
+class QMimeData;
+
+// The maker's web address, shown and opened by the link label `wlb`.
+extern const char* const kMakerAddress;
+
+// The clock text of the status bar: full weekday name, ", ", full month name,
+// " ", day without leading zero, ",  " (two blanks), four-digit year, " ",
+// the hour of the 12-hour clock as two digits (0 shows as 12), the locale's
+// time separator, two-digit minutes, " ", then "AM" or "PM" (always these
+// letters, whatever the locale). Names are the locale's stand-alone forms.
+QString FormatStatusClock(const QDateTime& when, const QLocale& locale);
+
+// Lets a window message through the desktop's message filter. There is no
+// such filter here (drops arrive through Qt's drag and drop), so nothing is
+// changed and the result is always 0, "not accepted".
+int AllowMessage(std::uint32_t message, bool allow);
+
+class Tfmain : public QWidget, public Ui::Tfmain {
+    Q_OBJECT
+public:
+    // Builds the controls from the layout, sets the state fields and runs
+    // FormCreate. An exception from FormCreate is shown by the application's
+    // exception display and the window is still made. A TApplication must
+    // exist.
+    explicit Tfmain(QWidget* owner = nullptr);
+    ~Tfmain() override;
+
+    // The non-visual components.
+    TOpenPictureDialog od{this};
+    TSavePictureDialog sd{this};
+    TsSkinManager sm;
+    QTimer sbtimer;
+    TColorDialog cd{this};
+
+    void btnconvertClick();
+    void FormCreate();
+    void sbtimerTimer();
+    void btnpickClick();
+    void FormDestroy();
+    void imgselectcolorClick();
+    void sButton1Click();
+    void imgbakMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void imgbakDblClick();
+
+protected:
+    // Loads the named picture file into the window. Virtual so that the drop
+    // target can be exercised on its own.
+    virtual void LoadSourceImage(const QString& path);
+    void ShowPreview(const TBitmap& bitmap);
+    // Makes `color` the chosen transparent colour: the swatch bitmap's brush
+    // takes it and the whole swatch is filled with it.
+    void SetTransparentColor(TColor color);
+    void BeginColorPick();
+    // Leaves pick mode; does nothing unless btnpick's tag is 1.
+    void EndColorPick();
+    void SetImageStatus(const QString& text);
+
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+    bool FLoaded;
+    std::int32_t FSourceWidth;
+    std::int32_t FSourceHeight;
+    TImage* FPreview;
+
+private:
+    void AppHint();
+    void WMDropFiles(const QMimeData& data);
+};
+
+// The one main window, filled by the start routine.
+extern Tfmain* fmain;

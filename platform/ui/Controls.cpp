@@ -1,0 +1,20 @@
+#include "Controls.h"
+
+#include <QFontDatabase>
+#include <QWidget>
+
+QFont DesignFont(int pixelSize) {
+    QFont font;
+    if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive)) {
+        font.setFamily(QStringLiteral("Tahoma"));
+    } else {
+        font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+        font.setStyleHint(QFont::SansSerif);
+    }
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+int Tag(const QWidget* widget) { return widget->property("tag").toInt(); }
+
+void SetTag(QWidget* widget, int tag) { widget->setProperty("tag", tag); }
