@@ -135,6 +135,7 @@ TEST(Reduction, EachDepthOnlyUsesItsColours) {
 
     for (TPixelFormat format : {pf15bit, pf16bit}) {
         const ReadIcon icon = Render(source, 64, 64, format);
+        EXPECT_EQ(icon.bits, 24);
         std::vector<std::pair<int, int>> red, green, blue;
         for (int y = 0; y < 64; ++y)
             for (int x = 0; x < 64; ++x) {
@@ -319,6 +320,20 @@ TEST(Depths, TwentyFourAndThirtyTwoBitsDifferOnlyWhereExpected) {
         for (int x = 0; x < 13; ++x)
             EXPECT_EQ(a.Pixel(x, y), b.Pixel(x, y)) << x << ", " << y;
     EXPECT_EQ(a.MaskBytes(), b.MaskBytes());
+}
+
+TEST(Rendering, EmptySourceGivesAWhiteIcon) {
+    const TBitmap empty;
+    for (TPixelFormat format : {pf1bit, pf8bit, pf24bit, pf32bit}) {
+        const ReadIcon icon = Render(empty, 5, 3, format);
+        EXPECT_EQ(icon.Colours(), std::set<TColor>{clWhite}) << "format " << format;
+    }
+    const ReadIcon fixed(RenderIcon(empty, true, true, 0, 0).FileBytes());
+    EXPECT_EQ(fixed.Colours(), std::set<TColor>{clBlack}) << "white picked as transparent and blackened";
+    Bytes everyPixel;
+    for (int row = 0; row < 16; ++row)
+        everyPixel.insert(everyPixel.end(), {0xFF, 0xFF, 0x00, 0x00});  // 16 bits, then row padding
+    EXPECT_EQ(fixed.MaskBytes(), everyPixel);
 }
 
 TEST(Rendering, LeavesTheSourceUntouched) {
