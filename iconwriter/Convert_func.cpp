@@ -98,7 +98,7 @@ TIconImage FinishIcon(TBitmap& target, int bitCount, bool useTransparent, TColor
     // honours it, so it must agree with the mask: 0 where transparent.
     if (bitCount == 32) {
         const std::size_t colourStride = std::size_t(width) * 4;
-        const std::size_t maskStride = GetDIBSizes(target, 1).ImageSize / std::size_t(height);
+        const std::size_t maskStride = IconDIBSize(width, 1, 1);
         for (int row = 0; row < height; ++row) {
             std::uint8_t* pixel = icon.ColorBits.data() + colourStride * std::size_t(row);
             const std::uint8_t* maskRow = icon.MaskBits.data() + maskStride * std::size_t(row);
