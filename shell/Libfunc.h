@@ -7,6 +7,11 @@
 
 // The "FileVersion" text of `fileName`'s version record, in a static buffer
 // that the next call overwrites; null when the file has no readable version.
+// The table is the one named by the record's translation when it lists
+// exactly one; otherwise the user's language with code page 04B0, with no
+// second try. A value whose reported length (terminator included) is 256 or
+// more is cut to its first 250 bytes, less the start of a UTF-8 character the
+// cut would split.
 char* GetFileVersionString(const char* fileName);
 
 // 1-based position of the last `c` in `s`; 0 when there is none.

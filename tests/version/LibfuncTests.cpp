@@ -60,8 +60,8 @@ const LookupCase kLookupCases[] = {
      [] { return SimpleBlock("1.2.3.4"); }, "1.2.3.4"},
     {"KeyIsLanguageThenCodePage", "en_US",
      [] {
-         return Block({StringFileInfo({StringTable("041904E3", {{"FileVersion", "9.8"}})}),
-                       Translations({{0x0419, 0x04E3}})});
+         return Block({StringFileInfo({StringTable("0C0703A4", {{"FileVersion", "9.8"}})}),
+                       Translations({{0x0C07, 932}})});
      },
      "9.8"},
     {"ListedTableMissing", "de_DE",
