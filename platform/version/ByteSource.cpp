@@ -21,7 +21,9 @@ FileSource::FileSource(const char* path)
 {
     if (path == nullptr || *path == '\0')
         return;
-    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking so that a named pipe given as the path cannot stall us
+    // before fstat tells us it is not a regular file.
+    fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0)
         return;
     struct stat st {};

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <sys/stat.h>
 
 using namespace testsupport;
 
@@ -221,7 +222,10 @@ INSTANTIATE_TEST_SUITE_P(Version, BrokenFile, testing::ValuesIn(kBrokenCases),
 TEST(NoVersion, PathsWithoutAReadableFile)
 {
     const TempDir dir;
-    for (const std::string& path : {std::string(), dir.Path(), dir.Path() + "/missing.exe", std::string("/dev/null")}) {
+    const std::string pipe = dir.Path() + "/pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& path :
+         {std::string(), dir.Path(), dir.Path() + "/missing.exe", std::string("/dev/null"), pipe}) {
         SCOPED_TRACE(path);
         EXPECT_EQ(GetFileVersionString(path.c_str()), nullptr);
         EXPECT_EQ(GetShortVersion(path), "");
