@@ -3,6 +3,7 @@
 #include "Exception.h"
 #include "TestSupport.h"
 #include "VersionBlock.h"
+#include "VersionInfo.h"
 
 #include <gtest/gtest.h>
 
@@ -82,6 +83,18 @@ TEST(Record, TheProgramsRecord)
     EXPECT_EQ(record.strings[0], (std::pair<std::string, std::string>{"CompanyName", "www.narvell.example"}));
     EXPECT_EQ(record.strings[3], (std::pair<std::string, std::string>{"InternalName", ""}));
     EXPECT_EQ(StringTableKey(record.language, record.codePage), u"040904E4");
+}
+
+TEST(Record, EmbeddedBlockIsBuiltFromTheRecord)
+{
+    // What this executable carries must be exactly what the record gives now.
+    const Bytes built = BuildVersionBlock(ParseVersionRecord(ReadText(GLOXEN_VERSION_RECORD)));
+    const std::uint32_t size = GetFileVersionInfoSizeA("/proc/self/exe", nullptr);
+    ASSERT_EQ(size, 3 * built.size());
+    Bytes loaded(size);
+    ASSERT_TRUE(GetFileVersionInfoA("/proc/self/exe", 0, size, loaded.data()));
+    loaded.resize(built.size());
+    EXPECT_EQ(loaded, built);
 }
 
 const std::string kMinimal =
