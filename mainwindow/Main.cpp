@@ -108,7 +108,7 @@ Tfmain::Tfmain(QWidget* owner) : QWidget(owner) {
     sb->Panel(2)->setAccessibleName(QStringLiteral("Clock"));
 
     sbtimer.setInterval(1000);
-    connect(&sbtimer, &QTimer::timeout, this, &Tfmain::sbtimerTimer);
+    connect(&sbtimer, &QTimer::timeout, this, Guarded([this] { sbtimerTimer(); }));
     sbtimer.start();
 
     FLoaded = false;
@@ -138,7 +138,7 @@ void Tfmain::FormCreate() {
     sm.SetSkinName(QStringLiteral("DUI"));
     sm.SetActive(true);
 
-    connect(Application(), &TApplication::OnHint, this, &Tfmain::AppHint);
+    connect(Application(), &TApplication::OnHint, this, Guarded([this] { AppHint(); }));
     SetImageStatus(QStringLiteral("No image loaded"));
     lbsource->setText(QString());
     imgcolor->Bitmap().SetSize(imgcolor->width(), imgcolor->height());
@@ -192,7 +192,7 @@ void Tfmain::dragEnterEvent(QDragEnterEvent* event) {
 
 void Tfmain::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
-    WMDropFiles(*event->mimeData());
+    Guarded([&] { WMDropFiles(*event->mimeData()); })();
 }
 
 void Tfmain::WMDropFiles(const QMimeData& data) {

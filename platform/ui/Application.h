@@ -20,7 +20,10 @@ public:
 
     // Every event passes through here. An exception that leaves a handler is
     // shown by HandleException() and delivery goes on with the next event;
-    // the failed event counts as handled.
+    // the failed event counts as handled. This is the last resort: Qt's own
+    // frames between the handler and here are not built to be unwound (their
+    // locals leak), so our handlers are connected through Guarded() and catch
+    // before Qt's code is crossed.
     bool notify(QObject* receiver, QEvent* event) override;
 
     // Shows the exception being handled; call it only inside a catch block.
@@ -65,6 +68,21 @@ private:
 
 // The one application object; null before it is created and after it is gone.
 TApplication* Application();
+
+// Wraps an event handler so that an exception it raises is shown by the
+// application's exception display right there, without travelling through
+// Qt's code. For connecting signals: connect(b, &QPushButton::clicked, w,
+// Guarded([w] { w->btnconvertClick(); })).
+template <class Handler>
+auto Guarded(Handler handler) {
+    return [handler = std::move(handler)]() {
+        try {
+            handler();
+        } catch (...) {
+            Application()->HandleException();
+        }
+    };
+}
 
 // The text the exception display shows for `e`: its message, replaced by each
 // non-empty message found while walking the inner exceptions, with "."

@@ -1,5 +1,6 @@
 #include "TImage.h"
 
+#include "Application.h"
 #include "BitmapImage.h"
 
 #include <QMouseEvent>
@@ -85,15 +86,15 @@ void TImage::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && pressed_) {
         pressed_ = false;
         if (rect().contains(at) && OnClick)
-            OnClick();
+            Guarded(OnClick)();
     }
     if (OnMouseUp)
-        OnMouseUp(event->button(), event->modifiers(), at.x(), at.y());
+        Guarded([&] { OnMouseUp(event->button(), event->modifiers(), at.x(), at.y()); })();
     event->accept();
 }
 
 void TImage::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && OnDblClick)
-        OnDblClick();
+        Guarded(OnDblClick)();
     event->accept();
 }

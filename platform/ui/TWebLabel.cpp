@@ -1,5 +1,6 @@
 #include "TWebLabel.h"
 
+#include "Application.h"
 #include "Dialogs.h"
 
 #include <QApplication>
@@ -32,7 +33,7 @@ void TWebLabel::leaveEvent(QEvent* event) {
 void TWebLabel::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && !url_.isEmpty()) {
         event->accept();
-        Dialogs().OpenUrl(QUrl::fromUserInput(url_));
+        Guarded([this] { Dialogs().OpenUrl(QUrl::fromUserInput(url_)); })();
         return;
     }
     QLabel::mousePressEvent(event);

@@ -94,10 +94,10 @@ INSTANTIATE_TEST_SUITE_P(Messages, ExceptionDisplay, ::testing::ValuesIn(kDispla
 TEST_F(WindowTest, FailingClickHandlerLeavesTheButtonUsable) {
     QPushButton button("Go");
     int clicks = 0;
-    QObject::connect(&button, &QPushButton::clicked, [&] {
+    QObject::connect(&button, &QPushButton::clicked, Guarded([&] {
         if (++clicks == 1)
             throw Exception("First click fails");
-    });
+    }));
     button.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&button));
     QTest::mouseClick(&button, Qt::LeftButton);
