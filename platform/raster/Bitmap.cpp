@@ -90,7 +90,7 @@ void TBitmap::SetSize(int width, int height) {
 
     const int keepW = std::min(width, d.width);
     const int keepH = std::min(height, d.height);
-    for (int y = 0; y < height; ++y) {
+    for (int y = 0; size > 0 && y < height; ++y) {
         std::uint8_t* row = pixels->bytes.get() + stride * std::size_t(y);
         FillBlankRow(row, stride, width, d.format, fourth);
         if (y >= keepH || keepW == 0) continue;

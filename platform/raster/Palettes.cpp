@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdlib>
 #include <iterator>
-#include <mutex>
 
 namespace raster {
 
@@ -104,71 +103,51 @@ int NearestIndexByScan(const std::vector<TColor>& palette, TColor color) {
 namespace {
 
 // Squared distance from value v to the nearest and to the farthest point of
-// the interval [lo, lo + 15] along one channel.
+// the interval [lo, lo + 7] along one channel.
 inline int NearSq(int v, int lo) {
-    const int hi = lo + 15;
+    const int hi = lo + 7;
     const int d = v < lo ? lo - v : (v > hi ? v - hi : 0);
     return d * d;
 }
 inline int FarSq(int v, int lo) {
-    const int d = std::max(std::abs(v - lo), std::abs(v - (lo + 15)));
+    const int d = std::max(std::abs(v - lo), std::abs(v - (lo + 7)));
     return d * d;
 }
 
 }  // namespace
 
-PaletteMatcher::PaletteMatcher(std::vector<TColor> palette) : palette_(std::move(palette)) {
-    cellStart_.assign(4097, 0);
-    const std::size_t n = palette_.size();
-    if (n == 0) return;
-    candidates_.reserve(4096 * 8);
-
-    // Per channel and per cell position, each entry's near and far distances:
-    // the 3-D sums are then additions only.
-    std::vector<std::array<int, 16>> nearR(n), farR(n), nearG(n), farG(n), nearB(n), farB(n);
-    for (std::size_t i = 0; i < n; ++i)
-        for (int cell = 0; cell < 16; ++cell) {
-            const int lo = cell * 16;
-            nearR[i][cell] = NearSq(GetRValue(palette_[i]), lo);
-            farR[i][cell] = FarSq(GetRValue(palette_[i]), lo);
-            nearG[i][cell] = NearSq(GetGValue(palette_[i]), lo);
-            farG[i][cell] = FarSq(GetGValue(palette_[i]), lo);
-            nearB[i][cell] = NearSq(GetBValue(palette_[i]), lo);
-            farB[i][cell] = FarSq(GetBValue(palette_[i]), lo);
-        }
-
-    std::vector<int> nearest(n);
-    for (int r = 0; r < 16; ++r)
-        for (int g = 0; g < 16; ++g)
-            for (int b = 0; b < 16; ++b) {
-                int bound = 0x7FFFFFFF;
-                for (std::size_t i = 0; i < n; ++i) {
-                    nearest[i] = nearR[i][r] + nearG[i][g] + nearB[i][b];
-                    bound = std::min(bound, farR[i][r] + farG[i][g] + farB[i][b]);
-                }
-                for (std::size_t i = 0; i < n; ++i)
-                    if (nearest[i] <= bound) candidates_.push_back(std::uint16_t(i));
-                cellStart_[std::size_t((r << 8) | (g << 4) | b) + 1] = std::uint32_t(candidates_.size());
-            }
+PaletteMatcher::PaletteMatcher(std::vector<TColor> palette)
+    : palette_(std::move(palette)), cellStart_(32768, kUnmade), cellCount_(32768, 0) {
+    if (palette_.size() > 256) palette_.resize(256);
 }
 
-std::shared_ptr<const PaletteMatcher> MatcherFor(const std::vector<TColor>& palette) {
-    static const auto halftone = std::make_shared<const PaletteMatcher>(HalftonePalette());
-    static const auto standard = std::make_shared<const PaletteMatcher>(StandardPalette16());
+void PaletteMatcher::MakeCell(unsigned cell) {
+    const int r = int(cell >> 10) * 8, g = int((cell >> 5) & 31u) * 8, b = int(cell & 31u) * 8;
+    int bound = 0x7FFFFFFF;
+    for (TColor p : palette_)
+        bound = std::min(bound, FarSq(GetRValue(p), r) + FarSq(GetGValue(p), g) + FarSq(GetBValue(p), b));
+    cellStart_[cell] = std::uint32_t(candidates_.size());
+    for (std::size_t i = 0; i < palette_.size(); ++i) {
+        const TColor p = palette_[i];
+        if (NearSq(GetRValue(p), r) + NearSq(GetGValue(p), g) + NearSq(GetBValue(p), b) <= bound)
+            candidates_.push_back(std::uint8_t(i));
+    }
+    cellCount_[cell] = std::uint16_t(candidates_.size() - cellStart_[cell]);
+}
+
+std::shared_ptr<PaletteMatcher> MatcherFor(const std::vector<TColor>& palette) {
+    // Per thread, since lookups fill in the matchers' cells.
+    thread_local const auto halftone = std::make_shared<PaletteMatcher>(HalftonePalette());
+    thread_local const auto standard = std::make_shared<PaletteMatcher>(StandardPalette16());
+    thread_local std::array<std::shared_ptr<PaletteMatcher>, 4> recent;
     if (palette == HalftonePalette()) return halftone;
     if (palette == StandardPalette16()) return standard;
-
-    // Callers in this program are single-threaded; the lock only keeps the
-    // cache sound should that change.
-    static std::mutex lock;
-    static std::array<std::shared_ptr<const PaletteMatcher>, 4> recent;
-    std::lock_guard<std::mutex> guard(lock);
     for (std::size_t i = 0; i < recent.size(); ++i)
         if (recent[i] && recent[i]->Palette() == palette) {
             std::rotate(recent.begin(), recent.begin() + std::ptrdiff_t(i), recent.begin() + std::ptrdiff_t(i) + 1);
             return recent[0];
         }
-    auto made = std::make_shared<const PaletteMatcher>(palette);
+    auto made = std::make_shared<PaletteMatcher>(palette);
     std::rotate(recent.begin(), recent.end() - 1, recent.end());
     recent[0] = made;
     return made;

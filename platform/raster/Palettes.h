@@ -55,6 +55,14 @@ public:
     }
     unsigned Index(TColor c) const { return Index(GetRValue(c), GetGValue(c), GetBValue(c)); }
 
+    // The test's terms, for vectorised loops: index 1 when
+    // r * RedWeight() + g * GreenWeight() + b * BlueWeight() > Threshold().
+    // Weights lie in [-510, 510].
+    int RedWeight() const { return dr_; }
+    int GreenWeight() const { return dg_; }
+    int BlueWeight() const { return db_; }
+    int Threshold() const { return threshold_; }
+
 private:
     static int Norm(TColor c) {
         return int(GetRValue(c)) * GetRValue(c) + int(GetGValue(c)) * GetGValue(c) +
@@ -63,15 +71,20 @@ private:
     int dr_, dg_, db_, threshold_;
 };
 
-// Exact nearest-entry search for a palette of up to 256 entries through a
-// precomputed table: RGB space is cut into 16 x 16 x 16 cells of 16 levels
-// per channel, and each cell lists the entries that can be nearest to some
-// colour inside it. An entry is listed when its least distance to the cell is
-// at most the smallest over all entries of their greatest distance to the
-// cell; the nearest entry of any colour in the cell always passes that test,
-// and so does every entry tied with it, so scanning a cell's list in index
-// order gives exactly the result of a full scan. Building costs a few
-// milliseconds for 256 entries, so matchers are shared (MatcherFor).
+// Exact nearest-entry search for a palette of up to 256 entries through
+// per-cell candidate lists: RGB space is cut into 32 x 32 x 32 cells of 8
+// levels per channel, and a cell lists the entries that can be nearest to
+// some colour inside it. An entry is listed when its least distance to the
+// cell is at most the smallest, over all entries, of their greatest distance
+// to the cell; the nearest entry of any colour in the cell always passes that
+// test, and so does every entry tied with it, so scanning a cell's list in
+// index order gives exactly the result of a full scan.
+//
+// A cell's list is made the first time a colour falls in it (about a
+// microsecond for 256 entries), so a matcher costs nothing up front and a
+// picture pays only for the cells its colours touch. Lookups therefore
+// change the matcher: one matcher must not be used by two threads at once
+// (MatcherFor keeps one set per thread).
 class PaletteMatcher {
 public:
     explicit PaletteMatcher(std::vector<TColor> palette);
@@ -79,11 +92,12 @@ public:
     const std::vector<TColor>& Palette() const { return palette_; }
 
     // 0 for an empty palette.
-    unsigned Nearest(TColor c) const {
+    unsigned Nearest(TColor c) {
         const unsigned r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
-        const unsigned cell = ((r >> 4) << 8) | ((g >> 4) << 4) | (b >> 4);
-        const std::uint16_t* it = candidates_.data() + cellStart_[cell];
-        const std::uint16_t* end = candidates_.data() + cellStart_[cell + 1];
+        const unsigned cell = ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
+        if (cellStart_[cell] == kUnmade) MakeCell(cell);
+        const std::uint8_t* it = candidates_.data() + cellStart_[cell];
+        const std::uint8_t* end = it + cellCount_[cell];
         unsigned best = 0;
         int bestDistance = 0x7FFFFFFF;
         for (; it != end; ++it) {
@@ -101,14 +115,19 @@ public:
     }
 
 private:
-    std::vector<TColor> palette_;
-    std::vector<std::uint32_t> cellStart_;   // 4097 offsets into candidates_
-    std::vector<std::uint16_t> candidates_;  // per cell, in index order
+    static constexpr std::uint32_t kUnmade = 0xFFFFFFFFu;
+    void MakeCell(unsigned cell);
+
+    std::vector<TColor> palette_;                // at most 256 entries
+    std::vector<std::uint32_t> cellStart_;       // per cell: offset into candidates_, or kUnmade
+    std::vector<std::uint16_t> cellCount_;       // per cell: length of its list
+    std::vector<std::uint8_t> candidates_;       // the lists, each in index order
 };
 
-// The matcher of `palette`: the built-in tables have theirs made once, other
-// tables are kept in a small cache of recently used ones.
-std::shared_ptr<const PaletteMatcher> MatcherFor(const std::vector<TColor>& palette);
+// The matcher of `palette`, shared by the calling thread's users of that
+// palette: the built-in tables keep theirs, other tables are kept in a small
+// cache of recently used ones.
+std::shared_ptr<PaletteMatcher> MatcherFor(const std::vector<TColor>& palette);
 
 // Maps colours to the index of their nearest entry, remembering the last
 // answer (runs of one colour are common). Two-entry palettes use the linear
@@ -135,7 +154,7 @@ private:
     std::vector<TColor> palette_;
     std::size_t size_;
     TwoColorTest two_;
-    std::shared_ptr<const PaletteMatcher> matcher_;
+    std::shared_ptr<PaletteMatcher> matcher_;
     TColor lastColor_ = 0xFFFFFFFFu;  // never a plain colour value
     unsigned lastIndex_ = 0;
 };

@@ -32,7 +32,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 using namespace raster;
 
@@ -40,6 +45,91 @@ namespace {
 
 // Target pixel i of `count` maps to source pixel floor(i * from / count).
 inline int SourceIndex(std::int64_t i, int from, int count) { return int(i * from / count); }
+
+#if defined(__SSE2__)
+// Four pixels of 24-bit data at bytes 0..11 of v moved to 32-bit slots
+// (pixel k from byte 3k to byte 4k); the fourth byte of each slot is 0.
+inline __m128i SpreadPixels24(__m128i v) {
+    const __m128i m0 = _mm_setr_epi32(0x00FFFFFF, 0, 0, 0);
+    const __m128i m1 = _mm_setr_epi32(0, 0x00FFFFFF, 0, 0);
+    const __m128i m2 = _mm_setr_epi32(0, 0, 0x00FFFFFF, 0);
+    const __m128i m3 = _mm_setr_epi32(0, 0, 0, 0x00FFFFFF);
+    return _mm_or_si128(_mm_or_si128(_mm_and_si128(v, m0), _mm_and_si128(_mm_slli_si128(v, 1), m1)),
+                        _mm_or_si128(_mm_and_si128(_mm_slli_si128(v, 2), m2), _mm_and_si128(_mm_slli_si128(v, 3), m3)));
+}
+
+// The linear test of four pixels in 32-bit slots (B, G, R, x): -1 in the
+// lanes of the pixels nearer entry 1. `weights` is (b, g, r, 0) twice.
+inline __m128i NearerToEntry1(__m128i pixels, __m128i weights, __m128i threshold) {
+    const __m128i zero = _mm_setzero_si128();
+    // pmaddwd pairs (b, g) and (r, x) of each pixel into 32-bit sums.
+    const __m128i m0 = _mm_madd_epi16(_mm_unpacklo_epi8(pixels, zero), weights);
+    const __m128i m1 = _mm_madd_epi16(_mm_unpackhi_epi8(pixels, zero), weights);
+    const __m128 f0 = _mm_castsi128_ps(m0), f1 = _mm_castsi128_ps(m1);
+    const __m128i bg = _mm_castps_si128(_mm_shuffle_ps(f0, f1, _MM_SHUFFLE(2, 0, 2, 0)));
+    const __m128i r = _mm_castps_si128(_mm_shuffle_ps(f0, f1, _MM_SHUFFLE(3, 1, 3, 1)));
+    return _mm_cmpgt_epi32(_mm_add_epi32(bg, r), threshold);
+}
+#endif
+
+// bits[i] = 1 when pixel first + i of a true-colour row (3 or 4 bytes per
+// pixel, B, G, R first) is nearer entry 1 of `two`, for i < count. Every
+// pixel of a one-bit shrink passes through here, so it works on 8 pixels at
+// a time where SSE2 is there (always on x86-64).
+template <int Bytes>
+void NearerBits(const std::uint8_t* row, int first, int count, const TwoColorTest& two, std::uint8_t* bits) {
+    const std::uint8_t* p = row + std::ptrdiff_t(first) * Bytes;
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i weights = _mm_setr_epi16(std::int16_t(two.BlueWeight()), std::int16_t(two.GreenWeight()),
+                                           std::int16_t(two.RedWeight()), 0, std::int16_t(two.BlueWeight()),
+                                           std::int16_t(two.GreenWeight()), std::int16_t(two.RedWeight()), 0);
+    const __m128i threshold = _mm_set1_epi32(two.Threshold());
+    const __m128i one = _mm_set1_epi8(1);
+    for (; i + 8 <= count; i += 8) {
+        const std::uint8_t* q = p + std::ptrdiff_t(i) * Bytes;
+        __m128i low, high;  // pixels 0..3 and 4..7
+        if constexpr (Bytes == 4) {
+            low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+            high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16));
+        } else {
+            // Exactly the group's 24 bytes are read: 16, then 8.
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+            const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q + 16));
+            low = SpreadPixels24(a);
+            high = SpreadPixels24(_mm_or_si128(_mm_srli_si128(a, 12), _mm_slli_si128(b, 4)));
+        }
+        const __m128i words = _mm_packs_epi32(NearerToEntry1(low, weights, threshold),
+                                              NearerToEntry1(high, weights, threshold));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(bits + i), _mm_and_si128(_mm_packs_epi16(words, words), one));
+    }
+#endif
+    for (; i < count; ++i) {
+        const std::uint8_t* q = p + std::ptrdiff_t(i) * Bytes;
+        bits[i] = std::uint8_t(two.Index(q[2], q[1], q[0]));
+    }
+}
+
+// Adds to ones[k] the number of pixels in columns [begins[k], ends[k]) of
+// one source row that reduce to entry 1. The spans are consecutive, so the
+// row's bits are worked out once over their union and then summed per span.
+template <class S>
+void CountOnes(const std::uint8_t* row, const int* begins, const int* ends, int n, const TwoColorTest& two,
+               const std::uint8_t* bitOf, std::uint8_t* bits, std::uint64_t* ones) {
+    const int first = begins[0], count = ends[n - 1] - first;
+    if constexpr (std::is_same_v<S, Format24> || std::is_same_v<S, Format32>) {
+        NearerBits<S::kBits / 8>(row, first, count, two, bits);
+    } else if constexpr (S::kIndexed) {
+        for (int i = 0; i < count; ++i) bits[i] = bitOf[S::Index(row, first + i)];
+    } else {
+        for (int i = 0; i < count; ++i) bits[i] = std::uint8_t(two.Index(S::Color(row, first + i)));
+    }
+    for (int k = 0; k < n; ++k) {
+        unsigned sum = 0;
+        for (int i = begins[k] - first, end = ends[k] - first; i < end; ++i) sum += bits[i];
+        ones[k] += sum;
+    }
+}
 
 void Draw(TBitmap& target, const TRect& rect, const TBitmap& sourceArg, TPixelFormat copyFormat) {
     BitsPerPixel(copyFormat);  // rejects pfCustom before anything else
@@ -93,7 +183,15 @@ void Draw(TBitmap& target, const TRect& rect, const TBitmap& sourceArg, TPixelFo
     std::vector<std::uint8_t> alphas(blend ? std::size_t(n) : 0);
     std::vector<std::uint8_t> fourths(blend && targetAlpha ? std::size_t(n) : 0);
     std::vector<std::uint8_t> keep(keyed ? std::size_t(n) : 0);
-    std::vector<std::uint8_t> seen(oneBit ? std::size_t(n) : 0);
+    // One-bit copies: per target column the source span and, summed over
+    // the span's rows, how many of its pixels are entry 1.
+    std::vector<int> spanBegin(oneBit ? std::size_t(n) : 0), spanEnd(oneBit ? std::size_t(n) : 0);
+    std::vector<std::uint64_t> ones(oneBit ? std::size_t(n) : 0);
+    std::vector<std::uint8_t> rowBits(oneBit ? std::size_t(srcW) : 0);
+    for (std::size_t k = 0; k < spanBegin.size(); ++k) {
+        spanBegin[k] = columns[k];
+        spanEnd[k] = std::max(columns[k] + 1, columns[k + 1]);
+    }
 
     // One-bit copies: each source palette index (or colour) mapped to 0 or 1
     // of the copy's two entries.
@@ -115,25 +213,17 @@ void Draw(TBitmap& target, const TRect& rect, const TBitmap& sourceArg, TPixelFo
                 if (oneBit) {
                     const int rowBegin = SourceIndex(j, srcH, dstH);
                     const int rowEnd = std::max(rowBegin + 1, SourceIndex(j + 1, srcH, dstH));
-                    std::fill(seen.begin(), seen.end(), std::uint8_t(0));
-                    for (int sy = rowBegin; sy < rowEnd; ++sy) {
-                        const std::uint8_t* row = source.ScanLine(sy);
-                        for (int k = 0; k < n; ++k) {
-                            const int begin = columns[std::size_t(k)];
-                            const int end = std::max(begin + 1, columns[std::size_t(k) + 1]);
-                            unsigned flags = seen[std::size_t(k)];
-                            for (int sx = begin; sx < end && flags != 3u; ++sx) {
-                                if constexpr (S::kIndexed)
-                                    flags |= 1u << bitOf[S::Index(row, sx)];
-                                else
-                                    flags |= 1u << two.Index(S::Color(row, sx));
-                            }
-                            seen[std::size_t(k)] = std::uint8_t(flags);
-                        }
-                    }
+                    std::fill(ones.begin(), ones.end(), 0u);
+                    for (int sy = rowBegin; sy < rowEnd; ++sy)
+                        CountOnes<S>(source.ScanLine(sy), spanBegin.data(), spanEnd.data(), n, two, bitOf.data(),
+                                     rowBits.data(), ones.data());
                     for (int k = 0; k < n; ++k) {
-                        const unsigned flags = seen[std::size_t(k)];
-                        colors[std::size_t(k)] = (flags & 1u ? entry0 : 0xFFFFFFu) & (flags & 2u ? entry1 : 0xFFFFFFu);
+                        const std::size_t i = std::size_t(k);
+                        const std::uint64_t total =
+                            std::uint64_t(spanEnd[i] - spanBegin[i]) * std::uint64_t(rowEnd - rowBegin);
+                        const TColor join0 = ones[i] < total ? entry0 : 0xFFFFFFu;
+                        const TColor join1 = ones[i] > 0 ? entry1 : 0xFFFFFFu;
+                        colors[i] = join0 & join1;
                     }
                 } else {
                     const std::uint8_t* row = source.ScanLine(SourceIndex(j, srcH, dstH));

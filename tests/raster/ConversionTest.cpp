@@ -261,7 +261,7 @@ TEST(Palettes, TablesFindExactlyTheNearestEntry) {
 
     for (const auto& palette : palettes) {
         SCOPED_TRACE(palette.size());
-        const raster::PaletteMatcher matcher(palette);
+        raster::PaletteMatcher matcher(palette);
         for (TColor c : colors) ASSERT_EQ(int(matcher.Nearest(c)), NearestIndex(palette, c)) << std::hex << c;
     }
 }

@@ -335,3 +335,31 @@ TEST(StretchDrawReduced, OneBitShrinkOfAPhotoLooksAtEveryPixel) {
     EXPECT_EQ(Rows(target), (std::vector<std::vector<TColor>>{{clWhite, clBlack, clWhite, clWhite},
                                                               {clWhite, clWhite, clWhite, clBlack}}));
 }
+
+TEST(StretchDrawReduced, WideTrueColourRowsAtOneBit) {
+    // Rows long enough for the grouped fast path and its tails, with colours
+    // right at the black/white boundary (r + g + b of 382 is black, 383 white).
+    const TColor edge[] = {RGBColor(127, 127, 128), RGBColor(128, 127, 128), RGBColor(255, 127, 0),
+                           RGBColor(0, 128, 255), clBlack, clWhite};
+    for (TPixelFormat sf : {pf24bit, pf32bit, pfDevice}) {
+        std::mt19937 rng(21);
+        TBitmap src = MakeBitmap(sf, 203, 5);
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 203; ++x)
+                src.Canvas().SetPixel(x, y, rng() % 2 ? edge[rng() % 6] : RandomColor(rng));
+        if (sf == pf32bit)  // opacity bytes must not count
+            for (int x = 0; x < 203; ++x) src.ScanLine(2)[4 * x + 3] = std::uint8_t(rng());
+        TBitmap copy = src;
+        copy.SetPixelFormat(pf1bit);
+        for (const TRect& r : {TRect{0, 0, 203, 5}, TRect{0, 0, 50, 2}, TRect{-5, 0, 70, 9}, TRect{0, 0, 7, 1}}) {
+            SCOPED_TRACE(FormatName(sf) + " width " + std::to_string(r.Width()));
+            TBitmap got = Filled(pfDevice, 210, 9, clGray);
+            TBitmap want = got;
+            StretchDrawReduced(got, r, src, pf1bit);
+            want.Canvas().StretchDraw(r, copy);
+            ASSERT_EQ(Rows(got), Rows(want));
+        }
+        EXPECT_EQ(copy.Canvas().Pixel(0, 0) == clWhite,
+                  Distance(src.Canvas().Pixel(0, 0), clWhite) < Distance(src.Canvas().Pixel(0, 0), clBlack));
+    }
+}
