@@ -60,7 +60,8 @@ public:
     // Pixel access in bitmap coordinates (0, 0 top-left). Reads give the
     // pixel's plain colour value, any alpha byte ignored; indexed pixels give
     // their palette entry. Outside the bitmap a read gives 0 and a write does
-    // nothing. A write stores the nearest colour the format can hold.
+    // nothing. A write stores the nearest colour the format can hold (in a
+    // bitmap with per-pixel opacity, an opaque pixel of that colour).
     TColor Pixel(int x, int y) const;
     void SetPixel(int x, int y, TColor color);
 

@@ -44,7 +44,8 @@ using namespace raster;
 namespace {
 
 // Target pixel i of `count` maps to source pixel floor(i * from / count).
-inline int SourceIndex(std::int64_t i, int from, int count) { return int(i * from / count); }
+// 64-bit throughout: rectangles may be as wide as the int range allows.
+inline int SourceIndex(std::int64_t i, int from, std::int64_t count) { return int(i * from / count); }
 
 #if defined(__SSE2__)
 // Four pixels of 24-bit data at bytes 0..11 of v moved to 32-bit slots
@@ -133,7 +134,7 @@ void CountOnes(const std::uint8_t* row, const int* begins, const int* ends, int 
 
 void Draw(TBitmap& target, const TRect& rect, const TBitmap& sourceArg, TPixelFormat copyFormat) {
     BitsPerPixel(copyFormat);  // rejects pfCustom before anything else
-    const int dstW = rect.Width(), dstH = rect.Height();
+    const std::int64_t dstW = std::int64_t(rect.Right) - rect.Left, dstH = std::int64_t(rect.Bottom) - rect.Top;
     if (target.Empty() || sourceArg.Empty() || dstW <= 0 || dstH <= 0) return;
     const int x0 = std::max(rect.Left, 0), x1 = std::min(rect.Right, target.Width());
     const int y0 = std::max(rect.Top, 0), y1 = std::min(rect.Bottom, target.Height());
@@ -169,7 +170,7 @@ void Draw(TBitmap& target, const TRect& rect, const TBitmap& sourceArg, TPixelFo
 
     const int n = x1 - x0;
     std::vector<int> columns(std::size_t(n) + 1);
-    for (int k = 0; k <= n; ++k) columns[std::size_t(k)] = SourceIndex(x0 - rect.Left + k, srcW, dstW);
+    for (int k = 0; k <= n; ++k) columns[std::size_t(k)] = SourceIndex(std::int64_t(x0) - rect.Left + k, srcW, dstW);
     // columns[n] is only a span end and may equal srcW.
 
     const TPixelFormat targetFormat = target.PixelFormat();
@@ -209,7 +210,7 @@ void Draw(TBitmap& target, const TRect& rect, const TBitmap& sourceArg, TPixelFo
         DispatchFormat(targetFormat, [&](auto t) {
             using T = decltype(t);
             for (int y = y0; y < y1; ++y) {
-                const std::int64_t j = y - rect.Top;
+                const std::int64_t j = std::int64_t(y) - rect.Top;
                 if (oneBit) {
                     const int rowBegin = SourceIndex(j, srcH, dstH);
                     const int rowEnd = std::max(rowBegin + 1, SourceIndex(j + 1, srcH, dstH));

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <functional>
 
@@ -281,6 +282,34 @@ TEST(Stretch, NothingIsDrawnForEmptyOrInvertedRectanglesOrSources) {
     TBitmap empty;
     empty.Canvas().StretchDraw({0, 0, 3, 3}, src);
     EXPECT_TRUE(empty.Empty());
+}
+
+TEST(Stretch, HugeRectanglesSampleWithoutOverflow) {
+    const TBitmap src = FromRows(pf24bit, {{kRed, kGreen}});
+    TBitmap target = Filled(pfDevice, 2, 1, kBlue);
+    target.Canvas().StretchDraw({INT_MIN, 0, INT_MAX, 1}, src);
+    // Pixel 0 is i = 2^31 of 2^32 - 1 target columns: source column 1.
+    EXPECT_EQ(Rows(target), (std::vector<std::vector<TColor>>{{kGreen, kGreen}}));
+}
+
+TEST(Stretch, WritesIntoABitmapWithOpacityComposeIt) {
+    TBitmap target = Filled(pf32bit, 3, 1, clWhite);
+    target.SetHasAlpha(true);
+    target.Canvas().FillRect({0, 0, 3, 1});  // opaque white
+    target.ScanLine(0)[11] = 0;              // pixel 2: clear
+    target.ScanLine(0)[8] = target.ScanLine(0)[9] = target.ScanLine(0)[10] = 0;
+    TBitmap src = MakeBitmap(pf32bit, 3, 1);
+    src.SetHasAlpha(true);
+    const std::uint8_t bytes[] = {0, 0, 100, 100, 0, 0, 0, 0, 0, 0, 100, 100};
+    std::copy(std::begin(bytes), std::end(bytes), src.ScanLine(0));
+    target.Canvas().StretchDraw({0, 0, 3, 1}, src);
+    const std::uint8_t* out = target.ScanLine(0);
+    // Over opaque white: 100 + 155 = 255 red, 155 green and blue, opaque.
+    EXPECT_EQ(std::vector<std::uint8_t>(out, out + 4), (std::vector<std::uint8_t>{155, 155, 255, 255}));
+    // Nothing over opaque white: unchanged.
+    EXPECT_EQ(std::vector<std::uint8_t>(out + 4, out + 8), (std::vector<std::uint8_t>{255, 255, 255, 255}));
+    // Over a clear pixel: the source itself, with its opacity.
+    EXPECT_EQ(std::vector<std::uint8_t>(out + 8, out + 12), (std::vector<std::uint8_t>{0, 0, 100, 100}));
 }
 
 TEST(Stretch, DrawingABitmapIntoItselfReadsTheOriginal) {
