@@ -47,7 +47,9 @@ void FillBlankRow(std::uint8_t* row, std::size_t stride, int width, TPixelFormat
         std::memset(row, 0, stride);
         return;
     }
-    std::memset(row, 0xFF, stride);
+    const std::size_t used = std::size_t(width) * std::size_t(BitsPerPixel(format) / 8);
+    std::memset(row, 0xFF, used);
+    std::memset(row + used, 0, stride - used);
     if (format == pf15bit)
         for (int x = 0; x < width; ++x) row[2 * x + 1] = 0x7F;  // x1r5g5b5: top bit clear
     if ((format == pf32bit || format == pfDevice) && fourth != 0xFF)

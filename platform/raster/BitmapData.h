@@ -40,9 +40,8 @@ inline std::uint8_t FourthByte(TPixelFormat format, bool hasAlpha) {
     return format == pf32bit && hasAlpha ? 255 : 0;
 }
 
-// Fills row bytes [0, stride) with the blank pixel of the format: white for
-// true colour, index 0 for indexed formats. Padding bytes end up 0 or 0xFF
-// depending on the format; nothing reads them.
+// Fills row bytes [0, stride) with the blank pixel of the format, white for
+// true colour and index 0 for indexed formats, and zero padding.
 void FillBlankRow(std::uint8_t* row, std::size_t stride, int width, TPixelFormat format, std::uint8_t fourth);
 
 }  // namespace raster

@@ -31,6 +31,14 @@ TEST(Bitmap, NewPixelsAreWhiteOrIndexZero) {
     }
 }
 
+TEST(Bitmap, RowPaddingIsZero) {
+    for (TPixelFormat f : AllFormats()) {
+        TBitmap b = MakeBitmap(f, 1, 2);
+        const std::size_t used = std::size_t((BitsPerPixel(f) + 7) / 8);
+        for (std::size_t i = used; i < 4; ++i) EXPECT_EQ(b.ScanLine(1)[i], 0) << FormatName(f) << " byte " << i;
+    }
+}
+
 TEST(Bitmap, ResizeKeepsTheOverlapAndBlanksTheRest) {
     for (TPixelFormat f : AllFormats()) {
         SCOPED_TRACE(FormatName(f));
