@@ -124,6 +124,7 @@ void TBitmap::SetPalette(const std::vector<TColor>& palette) {
         throw EInvalidGraphic("Too many palette entries for the pixel format");
     d.palette = palette;
     for (TColor& c : d.palette) c &= 0xFFFFFFu;
+    d.matcher.reset();
 }
 
 bool TBitmap::Transparent() const { return data_->transparent; }
@@ -188,6 +189,7 @@ void TBitmap::Mask(TColor key) {
     });
     d.format = pf1bit;
     d.palette = MonochromePalette();
+    d.matcher.reset();
     d.stride = stride;
     d.pixels = size > 0 ? std::move(pixels) : nullptr;
     d.hasAlpha = false;

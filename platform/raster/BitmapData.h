@@ -3,6 +3,7 @@
 // Not part of the raster core's interface.
 
 #include "Graphics.h"
+#include "Palettes.h"
 #include "PixelFormats.h"
 
 #include <cstddef>
@@ -57,6 +58,19 @@ struct TBitmap::Data {
     TTransparentMode transparentMode = tmAuto;
     TColor transparentColor = clBlack;
     bool hasAlpha = false;
+    // The palette's matcher once a pixel write needed it; reset whenever the
+    // palette changes.
+    std::shared_ptr<raster::PaletteMatcher> matcher;
 
     std::uint8_t* Row(int y) const { return pixels->bytes.get() + stride * std::size_t(y); }
+
+    // The index of the palette entry nearest to `c` (0 for an empty palette).
+    unsigned NearestIndex(TColor c) {
+        if (palette.size() <= 2) {
+            const TColor p0 = palette.empty() ? clBlack : palette[0];
+            return raster::TwoColorTest(p0, palette.size() == 2 ? palette[1] : p0).Index(c);
+        }
+        if (!matcher) matcher = raster::MatcherFor(palette);
+        return matcher->Nearest(c);
+    }
 };

@@ -32,7 +32,7 @@ void TCanvas::SetPixel(int x, int y, TColor color) {
     DispatchFormat(d.format, [&](auto f) {
         using F = decltype(f);
         if constexpr (F::kIndexed) {
-            F::SetIndex(row, x, Quantizer(d.palette).Index(color));
+            F::SetIndex(row, x, d.NearestIndex(color));
         } else {
             F::SetColor(row, x, color, fourth);
         }
@@ -50,7 +50,7 @@ void TCanvas::FillRect(const TRect& rect) {
     DispatchFormat(d.format, [&](auto f) {
         using F = decltype(f);
         if constexpr (F::kIndexed) {
-            const unsigned index = Quantizer(d.palette).Index(color);
+            const unsigned index = d.NearestIndex(color);
             for (int y = y0; y < y1; ++y)
                 for (int x = x0; x < x1; ++x) F::SetIndex(d.Row(y), x, index);
         } else {

@@ -54,6 +54,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
     Data converted = d;
     converted.format = format;
     converted.palette = ConversionPalette(format, *this);
+    converted.matcher.reset();
     // Premultiplied colours are kept as stored; only the opacity is dropped.
     converted.hasAlpha = false;
     const std::size_t size = CheckedPixelBytes(d.width, d.height, bits, converted.stride);

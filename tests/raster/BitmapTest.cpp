@@ -212,6 +212,19 @@ TEST(Bitmap, PaletteRules) {
     EXPECT_EQ(b.Canvas().Pixel(0, 0), clBlack);
     b.Canvas().SetPixel(1, 0, RGBColor(180, 10, 10));
     EXPECT_EQ(b.Canvas().Pixel(1, 0), RGBColor(200, 0, 0));
+
+    // Writes follow a palette replaced after earlier writes.
+    TBitmap e = MakeBitmap(pf8bit, 1, 1);
+    e.Canvas().SetPixel(0, 0, RGBColor(250, 5, 5));
+    EXPECT_EQ(e.Canvas().Pixel(0, 0), RGBColor(255, 0, 0));
+    const std::vector<TColor> own{clBlack, RGBColor(240, 10, 10), clWhite};
+    e.SetPalette(own);
+    e.Canvas().SetPixel(0, 0, RGBColor(250, 5, 5));
+    EXPECT_EQ(e.Canvas().Pixel(0, 0), RGBColor(240, 10, 10));
+    e.SetPixelFormat(pf4bit);
+    e.SetPixelFormat(pf8bit);
+    e.Canvas().SetPixel(0, 0, RGBColor(250, 5, 5));
+    EXPECT_EQ(e.Canvas().Pixel(0, 0), RGBColor(255, 0, 0));
 }
 
 TEST(Bitmap, ScanLineOutsideRaises) {
