@@ -7,7 +7,6 @@
 #include "GloxenResources.h"
 #include "Libfunc.h"
 
-#include <QBitmap>
 #include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -18,6 +17,8 @@
 #include <QMimeData>
 #include <QPixmap>
 #include <QScreen>
+
+#include <algorithm>
 
 const char* const kMakerAddress = "www.narvell.example";
 
@@ -42,12 +43,17 @@ QString TimeSeparator(const QLocale& locale) {
 // A glyph picture with its background (the bottom-left pixel's colour) left
 // out, as speed buttons draw their glyphs.
 QIcon GlyphIcon(const QString& resource) {
-    const QImage image(resource);
-    QPixmap pixmap = QPixmap::fromImage(image);
-    if (!image.isNull())
-        pixmap.setMask(QBitmap::fromImage(
-            image.createMaskFromColor(image.pixel(0, image.height() - 1), Qt::MaskOutColor)));
-    return QIcon(pixmap);
+    QImage image = QImage(resource).convertToFormat(QImage::Format_ARGB32);
+    if (image.isNull())
+        return QIcon();
+    const QRgb background = image.pixel(0, image.height() - 1);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (line[x] == background)
+                line[x] = qRgba(0, 0, 0, 0);
+    }
+    return QIcon(QPixmap::fromImage(image));
 }
 
 }  // namespace
@@ -76,6 +82,7 @@ Tfmain::Tfmain(QWidget* owner) : QWidget(owner) {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(570, 315);
     setFont(DesignFont(11));
+    FitTexts();
     setWindowIcon(QIcon(QStringLiteral(":/pictures/gloxen48.png")));
     if (const QScreen* display = screen())
         move(display->availableGeometry().center() - rect().center());
@@ -151,6 +158,21 @@ void Tfmain::FormCreate() {
     const std::string version = GetShortVersion(Application()->ExeName().toLocal8Bit().toStdString());
     setWindowTitle(windowTitle() + QStringLiteral(" ( v") + QString::fromLocal8Bit(version) +
                    QStringLiteral(" )"));
+}
+
+void Tfmain::FitTexts() {
+    for (QWidget* control : std::initializer_list<QWidget*>{sLabel1, sLabel2, sLabel4, sLabel5, ckbtrans}) {
+        const int needed = control->sizeHint().width();
+        if (needed > control->width())
+            control->resize(needed, control->height());
+    }
+    // The prompt is centred: it grows evenly on both sides, within the panel.
+    const QSize needed = lbimg->sizeHint();
+    QRect area = lbimg->geometry();
+    const int wider = std::max(0, needed.width() - area.width());
+    const int taller = std::max(0, needed.height() - area.height());
+    area.adjust(-(wider + 1) / 2, -(taller + 1) / 2, wider / 2, taller / 2);
+    lbimg->setGeometry(area.intersected(plimg->rect()));
 }
 
 void Tfmain::FormDestroy() { EndColorPick(); }

@@ -83,6 +83,10 @@ protected:
     TImage* FPreview;
 
 private:
+    // The layout is measured for Tahoma. Where another face stands in and is
+    // wider, the labels, the check box and the prompt grow to show their
+    // whole text, as auto-sized labels would; positions stay.
+    void FitTexts();
     void AppHint();
     void WMDropFiles(const QMimeData& data);
 };
