@@ -119,19 +119,29 @@ inline int FarSq(int v, int lo) {
 PaletteMatcher::PaletteMatcher(std::vector<TColor> palette)
     : palette_(std::move(palette)), cellStart_(32768, kUnmade), cellCount_(32768, 0) {
     if (palette_.size() > 256) palette_.resize(256);
+    const std::size_t n = palette_.size();
+    for (auto* table : {&nearR_, &nearG_, &nearB_, &farR_, &farG_, &farB_}) table->resize(32 * n);
+    for (std::size_t cell = 0; cell < 32; ++cell)
+        for (std::size_t i = 0; i < n; ++i) {
+            const int lo = int(cell) * 8;
+            const TColor p = palette_[i];
+            nearR_[cell * n + i] = NearSq(GetRValue(p), lo);
+            nearG_[cell * n + i] = NearSq(GetGValue(p), lo);
+            nearB_[cell * n + i] = NearSq(GetBValue(p), lo);
+            farR_[cell * n + i] = FarSq(GetRValue(p), lo);
+            farG_[cell * n + i] = FarSq(GetGValue(p), lo);
+            farB_[cell * n + i] = FarSq(GetBValue(p), lo);
+        }
 }
 
 void PaletteMatcher::MakeCell(unsigned cell) {
-    const int r = int(cell >> 10) * 8, g = int((cell >> 5) & 31u) * 8, b = int(cell & 31u) * 8;
+    const std::size_t n = palette_.size();
+    const std::size_t r = (cell >> 10) * n, g = ((cell >> 5) & 31u) * n, b = (cell & 31u) * n;
     int bound = 0x7FFFFFFF;
-    for (TColor p : palette_)
-        bound = std::min(bound, FarSq(GetRValue(p), r) + FarSq(GetGValue(p), g) + FarSq(GetBValue(p), b));
+    for (std::size_t i = 0; i < n; ++i) bound = std::min(bound, farR_[r + i] + farG_[g + i] + farB_[b + i]);
     cellStart_[cell] = std::uint32_t(candidates_.size());
-    for (std::size_t i = 0; i < palette_.size(); ++i) {
-        const TColor p = palette_[i];
-        if (NearSq(GetRValue(p), r) + NearSq(GetGValue(p), g) + NearSq(GetBValue(p), b) <= bound)
-            candidates_.push_back(std::uint8_t(i));
-    }
+    for (std::size_t i = 0; i < n; ++i)
+        if (nearR_[r + i] + nearG_[g + i] + nearB_[b + i] <= bound) candidates_.push_back(std::uint8_t(i));
     cellCount_[cell] = std::uint16_t(candidates_.size() - cellStart_[cell]);
 }
 

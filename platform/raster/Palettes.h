@@ -80,7 +80,7 @@ private:
 // test, and so does every entry tied with it, so scanning a cell's list in
 // index order gives exactly the result of a full scan.
 //
-// A cell's list is made the first time a colour falls in it (about a
+// A cell's list is made the first time a colour falls in it (well under a
 // microsecond for 256 entries), so a matcher costs nothing up front and a
 // picture pays only for the cells its colours touch. Lookups therefore
 // change the matcher: one matcher must not be used by two threads at once
@@ -119,6 +119,9 @@ private:
     void MakeCell(unsigned cell);
 
     std::vector<TColor> palette_;                // at most 256 entries
+    // Per channel and cell position (32 x entries, position-major): each
+    // entry's least and greatest squared distance to the cell's 8 levels.
+    std::vector<std::int32_t> nearR_, nearG_, nearB_, farR_, farG_, farB_;
     std::vector<std::uint32_t> cellStart_;       // per cell: offset into candidates_, or kUnmade
     std::vector<std::uint16_t> cellCount_;       // per cell: length of its list
     std::vector<std::uint8_t> candidates_;       // the lists, each in index order
