@@ -18,3 +18,11 @@ QFont DesignFont(int pixelSize) {
 int Tag(const QWidget* widget) { return widget->property("tag").toInt(); }
 
 void SetTag(QWidget* widget, int tag) { widget->setProperty("tag", tag); }
+
+void SetHint(QWidget* control, const QString& hint) {
+    control->setProperty("hint", hint);
+    bool showHint = false;
+    for (const QWidget* w = control; w && !showHint; w = w->parentWidget())
+        showHint = w->property("showHint").toBool();
+    control->setToolTip(showHint ? hint.section(u'|', 0, 0) : QString());
+}

@@ -13,3 +13,10 @@ QFont DesignFont(int pixelSize);
 // A control's tag: the dynamic property "tag", 0 when unset.
 int Tag(const QWidget* widget);
 void SetTag(QWidget* widget, int tag);
+
+// Gives a control its hint (the dynamic property "hint", which the status
+// bar shows). A hint may hold a short and a long part as "short|long": the
+// tool tip shows the short part, the status bar the long one. Tool tips are
+// shown only for controls that have, or sit inside a control that has, the
+// dynamic property "showHint" set to true; elsewhere the tool tip is cleared.
+void SetHint(QWidget* control, const QString& hint);

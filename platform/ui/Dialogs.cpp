@@ -81,6 +81,10 @@ int TQtDialogs::Confirm(QWidget* parent, const QString& caption, const QString& 
         pushButtons.push_back(box.addButton(label, QMessageBox::AcceptRole));
     if (defaultButton >= 0 && defaultButton < int(pushButtons.size()))
         box.setDefaultButton(pushButtons[std::size_t(defaultButton)]);
+    // Escape and the window's close box answer with the last button, the
+    // "Cancel" of a question box.
+    if (pushButtons.size() > 1)
+        box.setEscapeButton(pushButtons.back());
     box.exec();
     for (std::size_t i = 0; i < pushButtons.size(); ++i)
         if (box.clickedButton() == pushButtons[i])

@@ -235,6 +235,27 @@ TEST_F(MainWindowTest, ToolTipsOnlyInsideThePictureArea) {
     EXPECT_TRUE(window->plimg->property("showHint").toBool());
 }
 
+TEST_F(MainWindowTest, HintsGiveToolTipsOnlyInsideThePictureArea) {
+    struct TCase {
+        QWidget* Parent;
+        QString Hint;
+        QString ToolTip;
+    };
+    const TCase cases[] = {
+        {window->plimg, "Double clicks to load source image", "Double clicks to load source image"},
+        {window->plimg, "Load|Double clicks to load source image", "Load"},
+        {window->gboutput, "Anything", ""},
+        {window.get(), "Anything", ""},
+    };
+    for (const TCase& c : cases) {
+        auto* control = new QWidget(c.Parent);
+        SetHint(control, c.Hint);
+        EXPECT_EQ(control->toolTip(), c.ToolTip) << c.Hint.toStdString();
+        EXPECT_EQ(HintOf(control), c.Hint.section(u'|', -1)) << c.Hint.toStdString();
+        delete control;
+    }
+}
+
 TEST_F(MainWindowTest, HintPanelFollowsTheMouse) {
     Show();
     struct TStep {
