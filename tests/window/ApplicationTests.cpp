@@ -14,6 +14,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include <ostream>
+
 namespace {
 
 // Throws from its event handler for the first event, counts the others.
@@ -41,6 +43,8 @@ struct TDisplayCase {
     bool Shown;
     QString Text;
 };
+
+void PrintTo(const TDisplayCase& c, std::ostream* out) { *out << c.Name; }
 
 std::shared_ptr<const Exception> Inner(const char* message, std::shared_ptr<const Exception> inner = nullptr) {
     return inner ? std::make_shared<Exception>(message, inner) : std::make_shared<Exception>(message);
@@ -120,6 +124,8 @@ struct THintCase {
     QString Parent;
     QString Expected;
 };
+
+void PrintTo(const THintCase& c, std::ostream* out) { *out << c.Name; }
 
 class HintLookup : public ::testing::TestWithParam<THintCase> {};
 

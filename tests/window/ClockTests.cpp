@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include <ostream>
+
 namespace {
 
 struct TClockCase {
@@ -14,6 +16,8 @@ struct TClockCase {
     QTime Time;
     QString Text;
 };
+
+void PrintTo(const TClockCase& c, std::ostream* out) { *out << c.Name; }
 
 class StatusClock : public ::testing::TestWithParam<TClockCase> {};
 

@@ -8,6 +8,8 @@
 
 #include <QTest>
 
+#include <ostream>
+
 namespace {
 
 using TKind = TScriptedDialogs::TKind;
@@ -96,6 +98,8 @@ struct TConversionCase {
     TPixelFormat Format;
     bool Alpha;
 };
+
+void PrintTo(const TConversionCase& c, std::ostream* out) { *out << c.Name; }
 
 class BitmapConversion : public ::testing::TestWithParam<TConversionCase> {};
 
