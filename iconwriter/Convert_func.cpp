@@ -134,12 +134,9 @@ TIconImage FinishIcon(TBitmap& target, int bitCount, bool useTransparent, TColor
 }
 
 // A white target of the icon's size at the display's depth. A size with a
-// zero side gives an empty target, which the size query then refuses as not
-// valid; it is not passed to SetSize, which mishandles rows of zero bytes.
+// zero side gives an empty target, which the size query then refuses.
 TBitmap WhiteTarget(int width, int height) {
     TBitmap target;
-    if (width >= 0 && height >= 0 && (width == 0 || height == 0))
-        return target;
     target.SetSize(width, height);
     target.Canvas().Brush.Color = clWhite;
     target.Canvas().FillRect(TRect{0, 0, width, height});
