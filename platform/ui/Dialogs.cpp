@@ -103,8 +103,8 @@ void TQtDialogs::OpenUrl(const QUrl& url) { QDesktopServices::openUrl(url); }
 
 TScriptedDialogs::TAnswer TScriptedDialogs::Next() {
     if (answers_.empty())
-        return TAnswer{};
-    TAnswer answer = std::move(answers_.front());
+        return TAnswer::Cancel();
+    const TAnswer answer = answers_.front();
     answers_.pop_front();
     return answer;
 }
