@@ -167,16 +167,8 @@ void TScriptedDialogs::OpenUrl(const QUrl& url) {
 
 // ---- Dialog components ------------------------------------------------------
 
-bool TOpenPictureDialog::Execute() {
-    const std::optional<QString> name = Dialogs().OpenPicture(owner_, fileName_);
-    if (!name)
-        return false;
-    fileName_ = *name;
-    return true;
-}
-
-bool TSavePictureDialog::Execute() {
-    const std::optional<QString> name = Dialogs().SavePicture(owner_, fileName_);
+bool TPictureFileDialog::Execute() {
+    const std::optional<QString> name = (Dialogs().*ask_)(owner_, fileName_);
     if (!name)
         return false;
     fileName_ = *name;

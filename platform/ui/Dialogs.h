@@ -114,30 +114,34 @@ private:
     std::deque<TAnswer> answers_;
 };
 
-// The picture-open dialog component: remembers the last chosen name.
-class TOpenPictureDialog {
+// A picture file dialog component: proposes FileName and keeps the chosen
+// name between uses, as the platform's dialog components do.
+class TPictureFileDialog {
 public:
-    explicit TOpenPictureDialog(QWidget* owner) : owner_(owner) {}
     bool Execute();
     QString FileName() const { return fileName_; }
     void SetFileName(const QString& name) { fileName_ = name; }
 
+protected:
+    using TAsk = std::optional<QString> (TDialogs::*)(QWidget*, const QString&);
+    TPictureFileDialog(QWidget* owner, TAsk ask) : owner_(owner), ask_(ask) {}
+
 private:
     QWidget* owner_;
+    TAsk ask_;
     QString fileName_;
 };
 
-// The picture-save dialog component: proposes FileName, keeps the answer.
-class TSavePictureDialog {
+// The picture-open dialog component.
+class TOpenPictureDialog : public TPictureFileDialog {
 public:
-    explicit TSavePictureDialog(QWidget* owner) : owner_(owner) {}
-    bool Execute();
-    QString FileName() const { return fileName_; }
-    void SetFileName(const QString& name) { fileName_ = name; }
+    explicit TOpenPictureDialog(QWidget* owner) : TPictureFileDialog(owner, &TDialogs::OpenPicture) {}
+};
 
-private:
-    QWidget* owner_;
-    QString fileName_;
+// The picture-save dialog component.
+class TSavePictureDialog : public TPictureFileDialog {
+public:
+    explicit TSavePictureDialog(QWidget* owner) : TPictureFileDialog(owner, &TDialogs::SavePicture) {}
 };
 
 // The colour dialog component: black at first, then the last confirmed colour.
