@@ -16,21 +16,6 @@ namespace raster {
 
 void ThrowInvalidPixelFormat() { throw EInvalidGraphic("Invalid pixel format"); }
 
-std::size_t CheckedPixelBytes(int width, int height, int bits, std::size_t& stride) {
-    if (width < 0 || height < 0) throw EOutOfResources();
-    const std::uint64_t rowBits = std::uint64_t(width) * std::uint64_t(bits) + 31;
-    const std::uint64_t rowBytes = rowBits / 32 * 4;
-    const auto refuse = [&] {
-        throw EOutOfMemory("Not enough memory for a bitmap of " + std::to_string(width) + " x " +
-                           std::to_string(height) + " pixels at " + std::to_string(bits) + " bits per pixel");
-    };
-    if (rowBits > std::uint64_t(std::numeric_limits<std::int32_t>::max())) refuse();
-    // rowBytes < 2^28 here, so the product cannot overflow 64 bits.
-    if (rowBytes * std::uint64_t(height) > kMaxPixelBytes) refuse();
-    stride = std::size_t(rowBytes);
-    return std::size_t(rowBytes * std::uint64_t(height));
-}
-
 std::shared_ptr<PixelBuffer> AllocatePixels(std::size_t size) {
     try {
         auto buffer = std::make_shared<PixelBuffer>();
@@ -59,6 +44,34 @@ void FillBlankRow(std::uint8_t* row, std::size_t stride, int width, TPixelFormat
 }  // namespace raster
 
 using namespace raster;
+
+std::size_t CheckedPixelBytes(int width, int height, int bits, std::size_t& stride) {
+    if (width < 0 || height < 0) throw EOutOfResources();
+    const std::uint64_t rowBits = std::uint64_t(width) * std::uint64_t(bits) + 31;
+    const std::uint64_t rowBytes = rowBits / 32 * 4;
+    const auto refuse = [&] {
+        throw EOutOfMemory("Not enough memory for a bitmap of " + std::to_string(width) + " x " +
+                           std::to_string(height) + " pixels at " + std::to_string(bits) + " bits per pixel");
+    };
+    if (rowBits > std::uint64_t(std::numeric_limits<std::int32_t>::max())) refuse();
+    // rowBytes < 2^28 here, so the product cannot overflow 64 bits.
+    if (rowBytes * std::uint64_t(height) > kMaxPixelBytes) refuse();
+    stride = std::size_t(rowBytes);
+    return std::size_t(rowBytes * std::uint64_t(height));
+}
+
+void CheckImageLimits(int width, int height, int bitsPerPixel) {
+    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+    if (width <= 0 || height <= 0) throw EInvalidImage("The picture has no pixels (" + size + ")");
+    if (width > kMaxImageSide || height > kMaxImageSide)
+        throw EInvalidImage("The picture is too large (" + size + " pixels; at most " +
+                            std::to_string(kMaxImageSide) + " on a side)");
+    if (std::uint64_t(width) * std::uint64_t(height) > kMaxImagePixels)
+        throw EInvalidImage("The picture is too large (" + size + " pixels; at most " +
+                            std::to_string(kMaxImagePixels) + " in all)");
+    std::size_t stride = 0;
+    CheckedPixelBytes(width, height, bitsPerPixel, stride);
+}
 
 TBitmap::TBitmap() : data_(std::make_shared<Data>()), canvas_(*this) {}
 

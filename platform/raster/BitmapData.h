@@ -3,6 +3,7 @@
 // Not part of the raster core's interface.
 
 #include "Graphics.h"
+#include "ImageLimits.h"
 #include "Palettes.h"
 #include "PixelFormats.h"
 
@@ -19,17 +20,6 @@ struct PixelBuffer {
     std::unique_ptr<std::uint8_t[]> bytes;
     std::size_t size = 0;
 };
-
-// The most pixel bytes one bitmap may hold: 1 GiB, room for a 16384 x 16384
-// picture at 32 bits or about 20000 x 15000 at 24. Larger requests are
-// refused with EOutOfMemory before anything is allocated, rather than
-// trusting an allocator that may promise memory it does not have.
-inline constexpr std::uint64_t kMaxPixelBytes = std::uint64_t(1) << 30;
-
-// Row stride and total pixel bytes of a width x height bitmap at `bits` per
-// pixel. Raises EOutOfResources for negative sizes and EOutOfMemory when the
-// row size overflows 32 bits or the total exceeds kMaxPixelBytes.
-std::size_t CheckedPixelBytes(int width, int height, int bits, std::size_t& stride);
 
 // A buffer of `size` uninitialised bytes; allocation failure raises
 // EOutOfMemory.

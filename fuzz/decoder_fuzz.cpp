@@ -1,0 +1,61 @@
+// Feeds arbitrary bytes to one decoder of the format table (chosen at build
+// time by GLOXEN_FUZZ_FORMAT, "BMP", "PNG", ...). Our own exceptions are the
+// expected way to refuse a file; anything else, and any break of the row
+// contract, is a finding.
+
+#include "Exception.h"
+#include "ImageCodec.h"
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Checks the row contract without keeping the picture: every row number is
+// in range and delivered once, and every byte of the row buffer is writable.
+class CheckingSink : public IRowSink {
+public:
+    void Begin(const TImageInfo& info) override {
+        if (begun_ || info.Width <= 0 || info.Height <= 0) __builtin_trap();
+        begun_ = true;
+        height_ = info.Height;
+        row_.assign(RowStride(info.Width, BitsPerPixel(info.Format)), 0);
+        seen_.assign(std::size_t(info.Height), false);
+    }
+    std::uint8_t* RowBuffer(int y) override {
+        if (!begun_ || y < 0 || y >= height_ || seen_[std::size_t(y)]) __builtin_trap();
+        return row_.data();
+    }
+    void RowDone(int y) override {
+        if (y < 0 || y >= height_ || seen_[std::size_t(y)]) __builtin_trap();
+        seen_[std::size_t(y)] = true;
+    }
+    void End() override {
+        for (bool seen : seen_)
+            if (!seen) __builtin_trap();
+    }
+
+private:
+    bool begun_ = false;
+    int height_ = 0;
+    std::vector<std::uint8_t> row_;
+    std::vector<bool> seen_;
+};
+
+const TImageFormat& Target() {
+    for (const TImageFormat& format : ImageFormats())
+        if (std::strcmp(format.Name, GLOXEN_FUZZ_FORMAT) == 0) return format;
+    __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    CheckingSink sink;
+    try {
+        DecodeMemory(data, size, Target(), sink);
+    } catch (const Exception&) {
+    }
+    return 0;
+}

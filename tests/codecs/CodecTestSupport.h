@@ -1,0 +1,70 @@
+#pragma once
+// Helpers for the decoder tests: decoding files and bytes, writing small
+// fixtures, and reading the same files with an independent reader (Pillow).
+
+#include "Graphics.h"
+#include "ImageCodec.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace codectest {
+
+// The folder of public test pictures beside the project (../shared/corpora).
+std::filesystem::path CorpusDir();
+
+// A fresh scratch folder for one test program, removed at exit.
+std::filesystem::path ScratchDir();
+// Writes `bytes` to a file named `name` in the scratch folder; its path.
+std::filesystem::path WriteFixture(const std::string& name, const std::vector<std::uint8_t>& bytes);
+std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
+
+const TImageFormat& Format(const char* name);  // "BMP", "JPEG", ...
+
+// Decodes through the format table into a bitmap.
+TBitmap Decode(const std::filesystem::path& path, const char* format);
+TBitmap DecodeBytes(const std::vector<std::uint8_t>& bytes, const char* format);
+// The message of the exception that decoding raises; fails the test and
+// gives "" when decoding succeeds.
+std::string DecodeError(const std::filesystem::path& path, const char* format);
+
+// Records how rows arrive, for checking the decoders' row contract.
+class TRecordingSink : public IRowSink {
+public:
+    void Begin(const TImageInfo& info) override;
+    std::uint8_t* RowBuffer(int y) override;
+    void RowDone(int y) override;
+    void End() override { ended = true; }
+
+    TImageInfo info;
+    std::vector<int> order;  // row numbers in delivery order
+    bool begun = false, ended = false;
+
+private:
+    std::vector<std::uint8_t> row_;
+};
+
+// A pixel as an independent reader gives it: straight (not premultiplied)
+// colour channels and opacity.
+struct Rgba {
+    std::uint8_t r, g, b, a;
+    bool operator==(const Rgba&) const = default;
+};
+struct ReferenceImage {
+    int width = 0, height = 0;
+    std::string mode;          // Pillow's mode before conversion ("P", "RGB", ...)
+    std::vector<Rgba> pixels;  // row-major, top row first
+    Rgba At(int x, int y) const { return pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)]; }
+};
+// Reads `path` with Pillow (first frame, converted to RGBA). A missing Python
+// or Pillow fails the test that asked: a comparison never passes by skipping.
+ReferenceImage ReadWithPillow(const std::filesystem::path& path);
+
+// Our pixel (x, y) in the same terms: the colour, and the opacity of a 32-bit
+// bitmap with alpha (255 otherwise). Premultiplied channels are given as they
+// are stored.
+Rgba PixelOf(const TBitmap& bitmap, int x, int y);
+
+}  // namespace codectest
