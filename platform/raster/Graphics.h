@@ -177,3 +177,13 @@ void GetDIBits(const TBitmap& bitmap, int bitsPerPixel, std::uint8_t* bits, std:
 // would, but reduces only the source pixels that the sampling keeps (all of
 // them for a one-bit shrink) and never makes a full-size copy of `source`.
 void StretchDrawReduced(TBitmap& target, const TRect& rect, const TBitmap& source, TPixelFormat format);
+
+// A smooth reduction of `source` to width x height, for showing a large
+// picture small: each target pixel is the average of the source pixels that
+// fall into it (a box filter; source column x goes to target column
+// x * width / source width, rows alike). Each target side must lie in
+// [1, source side]. The result is pf32bit; it carries the source's
+// premultiplied opacity when the source has it (averaging premultiplied
+// values is exact), otherwise the fourth byte is 0. The source is read row by
+// row and never copied whole.
+TBitmap SmoothShrink(const TBitmap& source, int width, int height);
