@@ -96,7 +96,7 @@ void TRecordingSink::RowDone(int y) { order.push_back(y); }
 
 ReferenceImage ReadWithPillow(const fs::path& path) {
     ReferenceImage image;
-    const std::string command = "python3 " + std::string(PILREAD_SCRIPT) + " '" + path.string() + "'";
+    const std::string command = "/usr/bin/python3 " + std::string(PILREAD_SCRIPT) + " '" + path.string() + "'";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
     if (!pipe) {
         ADD_FAILURE() << "cannot run " << command;
