@@ -5,20 +5,24 @@
 #include "Controls.h"
 #include "Exception.h"
 #include "GloxenResources.h"
+#include "ImageCodec.h"
 #include "Libfunc.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QScreen>
 
 #include <algorithm>
+#include <utility>
 
 const char* const kMakerAddress = "www.narvell.example";
 
@@ -105,6 +109,11 @@ Tfmain::Tfmain(QWidget* owner) : QWidget(owner) {
     imgselectcolor->SetTransparent(true);
     imgselectcolor->SetBitmap(QImageToBitmap(QImage(QStringLiteral(":/pictures/palette.png"))));
     imgbak->SetAutoSize(true);
+    // Double clicks on the picture area, the hidden source image and the
+    // prompt all open a picture; each new preview gets the same handler.
+    imgbak->OnDblClick = [this] { imgbakDblClick(); };
+    plimg->installEventFilter(this);
+    lbimg->installEventFilter(this);
 
     wlb->setText(QString::fromLatin1(kMakerAddress));
     wlb->SetURL(QString::fromLatin1(kMakerAddress));
@@ -203,8 +212,106 @@ void Tfmain::EndColorPick() {
         QGuiApplication::restoreOverrideCursor();
 }
 
-void Tfmain::LoadSourceImage(const QString&) {
-    throw Exception("This version of the program cannot load pictures yet");
+bool Tfmain::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == plimg || watched == lbimg) && event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        Guarded([this] { imgbakDblClick(); })();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Tfmain::imgbakDblClick() {
+    if (!od.Execute())
+        return;
+    LoadSourceImage(od.FileName());
+}
+
+void Tfmain::LoadSourceImage(const QString& path) {
+    // The extension is taken from a fully lower-cased copy; the file is read
+    // under the name exactly as given.
+    const QByteArray lowered = path.toLower().toUtf8();
+    const TImageFormat* format =
+        FormatForExtension(ExtensionOf(std::string_view(lowered.constData(), std::size_t(lowered.size()))));
+    if (format == nullptr) {
+        Application()->ShowMessage(QStringLiteral("Sorry, unsupported image format."));
+        return;
+    }
+    // Decoded into a bitmap of its own first: a failure leaves the window as
+    // it was. The decoders refuse empty pictures; this guards the preview's
+    // arithmetic all the same.
+    const TBitmap picture = LoadPicture(QFile::encodeName(path).toStdString(), *format);
+    if (picture.Empty())
+        throw EInvalidImage("The picture has no pixels");
+
+    imgbak->SetBitmap(picture);
+    const TBitmap& source = std::as_const(*imgbak).Bitmap();
+    ShowPreview(source);
+    lbimg->hide();
+    SetImageStatus(QString::asprintf("Image loaded : %d * %d ", imgbak->width(), imgbak->height()));
+    const TColor corner = source.Canvas().Pixel(0, 0);
+    SetTransparentColor(corner);
+    if (corner == clBlack)
+        ckbtrans->setChecked(true);
+    ShowSourceSize(imgbak->width(), imgbak->height());
+    lbsource->setText(path);
+    lbsource->adjustSize();
+    FLoaded = true;
+    FSourceWidth = source.Width();
+    FSourceHeight = source.Height();
+}
+
+QSize Tfmain::PreviewSize(int width, int height) {
+    constexpr int kBox = 256;
+    if (width <= kBox && height <= kBox)
+        return QSize(width, height);  // never enlarged
+    if (width == height)
+        return QSize(kBox, kBox);
+    // The ratio is kept only as a 32-bit float, rounded from the exact
+    // quotient; the side computed from it is truncated. So 1024 x 768 gives
+    // 256 x 191, not 192.
+    const float ratio = float(static_cast<long double>(width) / static_cast<long double>(height));
+    if (height < width)
+        return QSize(kBox, int(double(kBox) / double(ratio)));
+    return QSize(int(double(kBox) * double(ratio)), kBox);
+}
+
+void Tfmain::ShowPreview(const TBitmap& bitmap) {
+    if (bitmap.Empty())
+        throw EInvalidGraphic("The picture has no pixels to show");
+    const QSize size = PreviewSize(bitmap.Width(), bitmap.Height());
+
+    // The old preview may be the very control whose double click started
+    // this load, so it leaves the panel now and is deleted once its event is
+    // over.
+    if (FPreview != nullptr) {
+        FPreview->hide();
+        FPreview->setParent(nullptr);
+        FPreview->deleteLater();
+        FPreview = nullptr;
+    }
+    auto* preview = new TImage(plimg);
+    preview->setObjectName(QStringLiteral("preview"));
+    preview->setAccessibleName(QStringLiteral("Preview"));
+    FPreview = preview;
+    preview->raise();
+    preview->OnMouseUp = imgbak->OnMouseUp;
+    preview->OnDblClick = imgbak->OnDblClick;
+    SetHint(preview, QStringLiteral("Double clicks to load source image"));
+    preview->resize(size);
+    // The preview shares the source's pixels (no copy) and is drawn from a
+    // smooth reduction made once; a picture with opacity is drawn
+    // premultiplied over the panel's grey.
+    preview->SetBitmap(bitmap);
+    preview->SetAutoSize(false);
+    preview->SetStretch(true);
+    preview->move((plimg->width() - size.width()) / 2, (plimg->height() - size.height()) / 2);
+    preview->show();
+}
+
+void Tfmain::ShowSourceSize(std::int32_t width, std::int32_t height) {
+    edtwidth->setText(QString::number(width));
+    edtheight->setText(QString::number(height));
 }
 
 void Tfmain::dragEnterEvent(QDragEnterEvent* event) {

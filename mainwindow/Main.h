@@ -64,8 +64,17 @@ public:
 protected:
     // Loads the named picture file into the window. Virtual so that the drop
     // target can be exercised on its own.
+    // Picks the decoder by the path's lower-cased extension, decodes the file
+    // and shows it. An unsupported extension shows "Sorry, unsupported image
+    // format." and changes nothing; a decoder's error leaves the function
+    // before anything has changed.
     virtual void LoadSourceImage(const QString& path);
+    // Replaces the preview control by a new one showing `bitmap` within 256
+    // pixels on its longer side, centred in plimg.
     void ShowPreview(const TBitmap& bitmap);
+    // The size of the preview of a width x height picture (both above 0).
+    static QSize PreviewSize(int width, int height);
+    void ShowSourceSize(std::int32_t width, std::int32_t height);
     // Makes `color` the chosen transparent colour: the swatch bitmap's brush
     // takes it and the whole swatch is filled with it.
     void SetTransparentColor(TColor color);
@@ -76,6 +85,7 @@ protected:
 
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     bool FLoaded;
     std::int32_t FSourceWidth;

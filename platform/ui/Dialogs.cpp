@@ -1,5 +1,7 @@
 #include "Dialogs.h"
 
+#include "ImageCodec.h"
+
 #include <QColorDialog>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -15,11 +17,6 @@ std::unique_ptr<TDialogs>& Installed() {
     return dialogs;
 }
 
-// The filter of both picture dialogs: the kinds the program reads first.
-const char* const kPictureFilter =
-    "All pictures (*.bmp *.jpg *.jpeg *.png *.gif *.ico);;"
-    "Bitmaps (*.bmp);;JPEG pictures (*.jpg *.jpeg);;PNG pictures (*.png);;"
-    "GIF pictures (*.gif);;Icons (*.ico);;All files (*)";
 
 QMessageBox::Icon ToQt(TMsgIcon icon) {
     switch (icon) {
@@ -33,6 +30,18 @@ QMessageBox::Icon ToQt(TMsgIcon icon) {
 }
 
 }  // namespace
+
+QString PictureFilter() {
+    QStringList all, kinds;
+    for (const TImageFormat& format : ImageFormats()) {
+        QStringList patterns;
+        for (std::string_view extension : format.Extensions)
+            patterns << u'*' + QString::fromLatin1(extension.data(), qsizetype(extension.size()));
+        all << patterns;
+        kinds << QStringLiteral("%1 (%2)").arg(QString::fromLatin1(format.Description), patterns.join(u' '));
+    }
+    return QStringLiteral("All (%1);;").arg(all.join(u' ')) + kinds.join(QStringLiteral(";;"));
+}
 
 TDialogs& Dialogs() {
     auto& dialogs = Installed();
@@ -50,7 +59,7 @@ std::unique_ptr<TDialogs> InstallDialogs(std::unique_ptr<TDialogs> dialogs) {
 // ---- Qt's dialogs -----------------------------------------------------------
 
 std::optional<QString> TQtDialogs::OpenPicture(QWidget* parent, const QString& fileName) {
-    const QString name = QFileDialog::getOpenFileName(parent, QString(), fileName, kPictureFilter);
+    const QString name = QFileDialog::getOpenFileName(parent, QString(), fileName, PictureFilter());
     if (name.isEmpty())
         return std::nullopt;
     return name;
@@ -58,7 +67,7 @@ std::optional<QString> TQtDialogs::OpenPicture(QWidget* parent, const QString& f
 
 std::optional<QString> TQtDialogs::SavePicture(QWidget* parent, const QString& fileName) {
     // The caller decides about replacing files: no overwrite question here.
-    const QString name = QFileDialog::getSaveFileName(parent, QString(), fileName, kPictureFilter, nullptr,
+    const QString name = QFileDialog::getSaveFileName(parent, QString(), fileName, PictureFilter(), nullptr,
                                                       QFileDialog::DontConfirmOverwrite);
     if (name.isEmpty())
         return std::nullopt;

@@ -45,6 +45,10 @@ public:
     virtual void OpenUrl(const QUrl& url) = 0;
 };
 
+// The type list of the picture dialogs, from the decoders' format table:
+// "All (*.bmp *.jpg ...)" first, then one entry per format.
+QString PictureFilter();
+
 // The seam in use. Unless something else was installed, the production one.
 TDialogs& Dialogs();
 // Makes `dialogs` the seam in use (null restores the production one) and

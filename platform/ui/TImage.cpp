@@ -30,6 +30,7 @@ void TImage::SetAutoSize(bool value) {
 
 void TImage::SetStretch(bool value) {
     stretch_ = value;
+    dirty_ = true;
     update();
 }
 
@@ -50,8 +51,24 @@ QSize TImage::sizeHint() const {
     return QSize(bitmap_.Width(), bitmap_.Height());
 }
 
+void TImage::resizeEvent(QResizeEvent*) {
+    if (stretch_)
+        dirty_ = true;
+}
+
+bool TImage::ShrinksSmoothly() const {
+    return stretch_ && !transparent_ && !bitmap_.Empty() && width() > 0 && height() > 0 &&
+           width() <= bitmap_.Width() && height() <= bitmap_.Height() &&
+           (width() < bitmap_.Width() || height() < bitmap_.Height());
+}
+
 void TImage::paintEvent(QPaintEvent*) {
-    if (dirty_) {
+    if (dirty_ && ShrinksSmoothly()) {
+        // Reduced once to the control's size, from the picture's own rows:
+        // no full-size twin of a large picture is made for showing it.
+        cache_ = BitmapToQImage(SmoothShrink(bitmap_, width(), height()));
+        dirty_ = false;
+    } else if (dirty_) {
         cache_ = BitmapToQImage(bitmap_);
         if (transparent_ && !cache_.isNull() && !bitmap_.HasAlpha()) {
             const TColor key = bitmap_.TransparentColor();

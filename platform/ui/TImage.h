@@ -23,7 +23,7 @@ public:
 
     // AutoSize: the control takes the picture's size whenever both sides of
     // the picture are above 0. Stretch: the picture is drawn scaled into the
-    // control; otherwise at its own size in the top-left corner. Transparent:
+    // control (a larger picture from a smooth reduction); otherwise at its own size in the top-left corner. Transparent:
     // pixels of the picture's transparent colour are not drawn.
     bool AutoSize() const { return autoSize_; }
     void SetAutoSize(bool value);
@@ -43,11 +43,16 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    // Whether the picture is shown stretched into a control smaller than it:
+    // then it is drawn from a smooth reduction made once per picture and size.
+    bool ShrinksSmoothly() const;
+
     TBitmap bitmap_;
     QImage cache_;
     bool dirty_ = true;

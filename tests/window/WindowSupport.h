@@ -42,6 +42,18 @@ protected:
     void LoadSourceImage(const QString& path) override { Loaded << path; }
 };
 
+// The window as it is, with its state and its protected steps reachable.
+class TLoadingWindow : public Tfmain {
+public:
+    using Tfmain::FLoaded;
+    using Tfmain::FPreview;
+    using Tfmain::FSourceHeight;
+    using Tfmain::FSourceWidth;
+    using Tfmain::LoadSourceImage;
+    using Tfmain::PreviewSize;
+    using Tfmain::ShowPreview;
+};
+
 // Every test starts with no requests recorded and the standard look.
 class WindowTest : public ::testing::Test {
 protected:
