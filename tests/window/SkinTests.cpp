@@ -7,7 +7,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 
 #include <optional>
@@ -135,6 +140,47 @@ TEST_F(SkinTest, SwitchingOffRestoresTheStandardLook) {
     ASSERT_FALSE(qApp->styleSheet().isEmpty());
     window.sm.SetActive(false);
     EXPECT_TRUE(qApp->styleSheet().isEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+// With the shipped skin active, each drop-down list opens showing every item.
+TEST_F(SkinTest, ShippedSkinListsShowEveryItem) {
+    Write("DUI/Options.dat", [] {
+        QFile shipped(QStringLiteral(GLOXEN_SKIN_SOURCE_DIR "/DUI/Options.dat"));
+        EXPECT_TRUE(shipped.open(QIODevice::ReadOnly));
+        return shipped.readAll();
+    }());
+    Tfmain window;
+    ASSERT_TRUE(window.sm.Active());
+    window.show();
+    for (QComboBox* box : {window.cmbsize, window.cmbcolor}) {
+        SCOPED_TRACE(box->objectName().toStdString());
+        box->showPopup();
+        QAbstractItemView* view = box->view();
+        ASSERT_TRUE(view->isVisible());
+        for (int row = 0; row < box->count(); ++row) {
+            const QRect item = view->visualRect(box->model()->index(row, 0));
+            EXPECT_TRUE(item.top() >= 0 && item.bottom() < view->viewport()->height()) << "row " << row << " at " << item.y() << "+"
+                                                                   << item.height() << " of "
+                                                                   << view->viewport()->height();
+        }
+        EXPECT_EQ(view->verticalScrollBar()->maximum(), 0);
+        // Nothing covers the list: the popup's scroll arrows stay hidden.
+        for (QWidget* part : view->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (part != view) {
+                EXPECT_FALSE(part->isVisible()) << part->metaObject()->className();
+            }
+        }
+        // The list drops down below the box rather than opening over it
+        // around the current item (which hides the items above it on X11).
+        QStyleOptionComboBox option;
+        option.initFrom(box);
+        EXPECT_EQ(box->style()->styleHint(QStyle::SH_ComboBox_Popup, &option, box), 0);
+        box->hidePopup();
+    }
 }
 
 }  // namespace
