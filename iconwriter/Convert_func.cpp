@@ -238,10 +238,11 @@ TIconImage RenderIcon(const TBitmap& Bitmap, bool SmallIcon, bool UseTransparent
     return FinishIcon(target, 24, UseTransparent, transparentColor);
 }
 
-void WriteIconFile(const std::string& FileName, const TIconImage& Image, TSafeFile::TWriteFunction write) {
+void WriteIconFile(const std::string& FileName, const TIconImage& Image, TSafeFile::TWriteFunction write,
+                   TSafeFile::TSyncFunction sync) {
     const std::vector<std::uint8_t> directory = IconDirBytes(Image.Directory);
     const auto header = BitmapInfoHeaderBytes(Image.Header);
-    TSafeFile file(FileName, std::move(write));
+    TSafeFile file(FileName, std::move(write), std::move(sync));
     file.Write(directory.data(), directory.size());
     file.Write(header.data(), header.size());
     file.Write(Image.ColorBits.data(), Image.ColorBits.size());

@@ -113,9 +113,12 @@ TIconImage RenderIcon(const TBitmap& Bitmap, bool SmallIcon, bool UseTransparent
 
 // Stores `Image` under `FileName` (UTF-8), replacing an existing file only
 // once every byte has been written. Errors: EFCreateError
-// "Cannot create file "<full path>". <reason>", EWriteError.
-// `write` replaces the system's write call (tests simulate a full disk).
-void WriteIconFile(const std::string& FileName, const TIconImage& Image, TSafeFile::TWriteFunction write = {});
+// "Cannot create file "<full path>". <reason>", EWriteError. Once the new
+// file has its name, the call succeeds (see TSafeFile::Commit).
+// `write` and `sync` replace the system's write and fsync calls (tests
+// simulate a full or failing disk).
+void WriteIconFile(const std::string& FileName, const TIconImage& Image, TSafeFile::TWriteFunction write = {},
+                   TSafeFile::TSyncFunction sync = {});
 
 // Render, then write.
 void SaveBmpAsIconEx(const TBitmap& Bitmap, const std::string& FileName, int Width, int Height,

@@ -68,8 +68,10 @@ std::string ExpandFileName(const std::string& fileName) {
     return absolute.lexically_normal().string();
 }
 
-TSafeFile::TSafeFile(const std::string& fileName, TWriteFunction write)
-    : fileName_(ExpandFileName(fileName)), write_(write ? std::move(write) : TWriteFunction(SystemWrite)) {
+TSafeFile::TSafeFile(const std::string& fileName, TWriteFunction write, TSyncFunction sync)
+    : fileName_(ExpandFileName(fileName)),
+      write_(write ? std::move(write) : TWriteFunction(SystemWrite)),
+      sync_(sync ? std::move(sync) : TSyncFunction(::fsync)) {
     if (fileName_.empty())
         RaiseCreateError(fileName_, SystemReason(ENOENT));
 
@@ -163,7 +165,7 @@ void TSafeFile::Write(const void* data, std::size_t size) {
 void TSafeFile::Commit() {
     if (fd_ < 0)
         RaiseWriteError(EBADF);
-    if (::fsync(fd_) != 0) {
+    if (sync_(fd_) != 0) {
         const int error = errno;
         Discard();
         RaiseWriteError(error);
@@ -182,15 +184,15 @@ void TSafeFile::Commit() {
     }
     tempName_.clear();
 
-    // Make the rename itself durable. Some file systems cannot flush a
-    // folder (EINVAL); the file is in place then, as well as they allow.
+    // From here on the new file is in place under its name: the write has
+    // succeeded. Flushing the folder only makes the rename survive a crash.
+    // Its failure (some file systems cannot flush a folder at all) is not
+    // reported: raising now would tell the user that a file which is there
+    // could not be written, and there is nothing the user could do about it.
     const std::string folder = std::filesystem::path(finalPath_).parent_path().string();
     const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
-        const int result = ::fsync(dirFd);
-        const int error = errno;
+        static_cast<void>(sync_(dirFd));
         ::close(dirFd);
-        if (result != 0 && error != EINVAL && error != EROFS)
-            RaiseWriteError(error);
     }
 }

@@ -28,10 +28,14 @@ public:
     // The call that stores bytes, with the signature and the errno contract of
     // POSIX write(). Replaceable so that a full disk can be simulated.
     using TWriteFunction = std::function<ssize_t(int fd, const void* data, std::size_t size)>;
+    // The call that flushes a file or a folder to the disk, with the
+    // signature and the errno contract of POSIX fsync(). Replaceable so that
+    // a failing disk can be simulated.
+    using TSyncFunction = std::function<int(int fd)>;
 
     // Creates the temporary file for `fileName` (UTF-8 path). A target that is
     // a symbolic link is resolved: the file it points to is replaced.
-    explicit TSafeFile(const std::string& fileName, TWriteFunction write = {});
+    explicit TSafeFile(const std::string& fileName, TWriteFunction write = {}, TSyncFunction sync = {});
     ~TSafeFile();
 
     TSafeFile(const TSafeFile&) = delete;
@@ -43,6 +47,10 @@ public:
 
     // Flushes, closes and renames the temporary file over the target. After a
     // failed Commit() the target is as it was and the temporary file is gone.
+    // Once the rename has succeeded the file is written and Commit() returns
+    // normally: the folder is then flushed so that the new name survives a
+    // crash, but a failure of that flush is not reported, since the caller
+    // would otherwise announce a failure for a file that is in place.
     void Commit();
 
     // The expanded name of the target, as it appears in error messages.
@@ -56,6 +64,7 @@ private:
     std::string tempName_;
     int fd_ = -1;
     TWriteFunction write_;
+    TSyncFunction sync_;
 
     [[noreturn]] void RaiseWriteError(int error) const;
     void Discard() noexcept;

@@ -228,6 +228,51 @@ TEST_F(IconFile, ShortWritesAreContinued) {
     EXPECT_EQ(ReadFileBytes(Path("slow.ico")), icon.FileBytes());
 }
 
+// A flush call whose `failing`-th use (1: the file, 2: the folder after the
+// rename) fails with `error`; every other use flushes for real.
+TSafeFile::TSyncFunction SyncFailingAt(int failing, int error) {
+    auto calls = std::make_shared<int>(0);
+    return [calls, failing, error](int fd) {
+        if (++*calls == failing) {
+            errno = error;
+            return -1;
+        }
+        return ::fsync(fd);
+    };
+}
+
+TEST_F(IconFile, AFailedFlushIsAnErrorOnlyBeforeTheRename) {
+    const TIconImage icon = RenderIconEx(MakeSolid(4, 4, clTeal), 4, 4, false, clWhite, pf24bit);
+    const fs::path target = Path("flush.ico");
+    struct {
+        int failing;
+        int error;
+        bool written;
+    } const cases[] = {
+        {1, EIO, false},
+        {1, ENOSPC, false},
+        // The new file already has its name: the write has succeeded.
+        {2, EIO, true},
+        {2, EINVAL, true},
+    };
+    for (const auto& c : cases) {
+        WriteFileBytes(target, kOldContents);
+        if (c.written) {
+            EXPECT_NO_THROW(WriteIconFile(target.string(), icon, {}, SyncFailingAt(c.failing, c.error)));
+            EXPECT_EQ(ReadFileBytes(target), icon.FileBytes());
+        } else {
+            try {
+                WriteIconFile(target.string(), icon, {}, SyncFailingAt(c.failing, c.error));
+                ADD_FAILURE() << "no error when the file's flush fails";
+            } catch (const EWriteError& e) {
+                EXPECT_EQ(e.Message(), "Cannot write file \"" + target.string() + "\". " + std::strerror(c.error));
+            }
+            EXPECT_EQ(ReadFileBytes(target), kOldContents);
+        }
+        EXPECT_EQ(FolderEntries(folder_), std::set<std::string>{"flush.ico"}) << "temporary file left";
+    }
+}
+
 TEST_F(IconFile, UncommittedWriterLeavesNothingBehind) {
     const fs::path target = Path("t.ico");
     WriteFileBytes(target, kOldContents);
