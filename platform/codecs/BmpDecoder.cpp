@@ -240,7 +240,7 @@ void DecodeBmp(std::FILE* file, IRowSink& sink) {
     std::uint32_t entries = dib::PaletteEntries(h);
     std::vector<TColor> palette;
     if (h.BitCount <= 8) {
-        if (offset > tableStart && offset <= fileSize)
+        if (offset >= tableStart && offset <= fileSize)
             entries = std::uint32_t(std::min<std::uint64_t>(entries, (offset - tableStart) / dib::PaletteEntrySize(h)));
         if (entries == 0) Fail("the colour table is missing");
         palette = dib::ReadPalette(file, h, entries, kName);

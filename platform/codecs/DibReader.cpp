@@ -111,6 +111,11 @@ TDibHeader ReadInfoHeader(std::FILE* file, const char* name) {
         h.BitCount = U16(b + 14);
         h.Compression = U32(b + 16);
         h.ColorsUsed = U32(b + 32);
+        constexpr std::uint32_t kEmbeddedProfile = 0x4D424544;  // 'MBED'
+        if (size == 124 && U32(b + 56) == kEmbeddedProfile) {
+            h.ProfileOffset = U32(b + 112);
+            h.ProfileSize = U32(b + 116);
+        }
     } else {
         Fail(name, "unsupported header size " + std::to_string(size));
     }

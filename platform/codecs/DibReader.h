@@ -55,6 +55,10 @@ struct TDibHeader {
     // (x1r5g5b5 at 16 bits, x8r8g8b8 at 32); all zero at other depths.
     std::array<std::uint32_t, 4> Masks{};
     bool Core = false;             // the 12-byte header: 3-byte colour table entries
+    // An embedded colour profile (124-byte header): its offset from the
+    // start of the header and its size; both 0 when there is none.
+    std::uint32_t ProfileOffset = 0;
+    std::uint32_t ProfileSize = 0;
     // Bytes from the start of the header to the colour table: the header and,
     // after a 40-byte header, the masks that follow it.
     std::uint32_t BytesBeforePalette = 0;

@@ -98,13 +98,21 @@ void ReadBitmapEntry(std::FILE* file, const TEntry& entry, IRowSink& sink) {
     if (colorEnd > entry.Bytes) Fail("truncated image data");
     const std::uint64_t maskBytes = std::uint64_t(maskStride) * std::uint64_t(height);
     const bool maskComplete = entry.Bytes - colorEnd >= maskBytes;
+    // Some writers put an embedded colour profile straight after the colour
+    // rows, where the mask belongs: such an image has no mask, and every
+    // pixel is opaque (reading the profile's bytes as a mask would punch
+    // holes at random).
+    const bool profileInMask = h.ProfileSize != 0 && h.ProfileOffset >= colorEnd &&
+                               h.ProfileOffset < colorEnd + maskBytes;
 
     const std::vector<TColor> palette = dib::ReadPalette(file, h, entries, kName);
     dib::SeekTo(file, std::uint64_t(entry.Offset) + colorStart, kName);
     std::vector<std::uint8_t> color(stride * std::size_t(height));
     if (!dib::ReadExact(file, color.data(), color.size())) Fail("truncated image data");
     std::vector<std::uint8_t> mask;
-    if (maskComplete) {
+    if (profileInMask) {
+        mask.assign(maskStride * std::size_t(height), 0);
+    } else if (maskComplete) {
         mask.resize(maskStride * std::size_t(height));
         if (!dib::ReadExact(file, mask.data(), mask.size())) Fail("truncated mask");
     }
@@ -122,7 +130,7 @@ void ReadBitmapEntry(std::FILE* file, const TEntry& entry, IRowSink& sink) {
     bool hasAlpha = false;
     if (h.BitCount == 32 && (h.Compression == dib::kRgb || h.Masks[3] != 0))
         for (std::size_t i = 3; i < pixels.size() && !hasAlpha; i += 4) hasAlpha = pixels[i] != 0;
-    if (!hasAlpha && !maskComplete) Fail("truncated mask");
+    if (!hasAlpha && !maskComplete && !profileInMask) Fail("truncated mask");
 
     TImageInfo info;
     info.Width = width;
