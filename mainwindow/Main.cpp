@@ -119,9 +119,12 @@ Tfmain::Tfmain(QWidget* owner) : QWidget(owner) {
     wlb->SetURL(QString::fromLatin1(kMakerAddress));
 
     sb->SetPanelWidths({180, 140, 50});
-    sb->Panel(0)->setAccessibleName(QStringLiteral("Hint"));
-    sb->Panel(1)->setAccessibleName(QStringLiteral("Image status"));
-    sb->Panel(2)->setAccessibleName(QStringLiteral("Clock"));
+    // The panels' accessible names are the texts they show (a label without
+    // a fixed name exposes its text and announces changes); what each panel
+    // is for goes into its description.
+    sb->Panel(0)->setAccessibleDescription(QStringLiteral("Hint"));
+    sb->Panel(1)->setAccessibleDescription(QStringLiteral("Image status"));
+    sb->Panel(2)->setAccessibleDescription(QStringLiteral("Clock"));
 
     sbtimer.setInterval(1000);
     connect(&sbtimer, &QTimer::timeout, this, Guarded([this] { sbtimerTimer(); }));
@@ -156,7 +159,7 @@ void Tfmain::FormCreate() {
 
     connect(Application(), &TApplication::OnHint, this, Guarded([this] { AppHint(); }));
     SetImageStatus(QStringLiteral("No image loaded"));
-    lbsource->setText(QString());
+    SetLabelText(lbsource, QString());
     imgcolor->Bitmap().SetSize(imgcolor->width(), imgcolor->height());
     SetTransparentColor(clTeal);
     Application()->SetTitle(windowTitle());
@@ -254,7 +257,7 @@ void Tfmain::LoadSourceImage(const QString& path) {
     if (corner == clBlack)
         ckbtrans->setChecked(true);
     ShowSourceSize(imgbak->width(), imgbak->height());
-    lbsource->setText(path);
+    SetLabelText(lbsource, path);
     lbsource->adjustSize();
     FLoaded = true;
     FSourceWidth = source.Width();

@@ -1,5 +1,7 @@
 #include "Application.h"
 
+#include "AccessibleRoles.h"
+
 #include "Dialogs.h"
 #include "Exception.h"
 
@@ -18,6 +20,7 @@ TApplication* Application() { return theApplication; }
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     theApplication = this;
     title_ = QFileInfo(applicationFilePath()).completeBaseName();
+    InstallAccessibleRoles();
 }
 
 TApplication::~TApplication() {

@@ -1,6 +1,8 @@
 #include "Controls.h"
 
+#include <QAccessible>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QWidget>
 
 QFont DesignFont(int pixelSize) {
@@ -25,4 +27,14 @@ void SetHint(QWidget* control, const QString& hint) {
     for (const QWidget* w = control; w && !showHint; w = w->parentWidget())
         showHint = w->property("showHint").toBool();
     control->setToolTip(showHint ? hint.section(u'|', 0, 0) : QString());
+}
+
+void SetLabelText(QLabel* label, const QString& text) {
+    if (label->text() == text)
+        return;
+    label->setText(text);
+    if (label->accessibleName().isEmpty()) {
+        QAccessibleEvent changed(label, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&changed);
+    }
 }

@@ -4,6 +4,7 @@
 
 #include <QFont>
 
+class QLabel;
 class QWidget;
 
 // Tahoma at `pixelSize` when the machine has it, otherwise the system's
@@ -20,3 +21,8 @@ void SetTag(QWidget* widget, int tag);
 // shown only for controls that have, or sit inside a control that has, the
 // dynamic property "showHint" set to true; elsewhere the tool tip is cleared.
 void SetHint(QWidget* control, const QString& hint);
+
+// Shows `text` in `label` and, when the label has no fixed accessible name
+// (so that its name is the text it shows), tells assistive technology that
+// the name changed.
+void SetLabelText(QLabel* label, const QString& text);

@@ -1,5 +1,7 @@
 #include "TStatusBar.h"
 
+#include "Controls.h"
+
 #include <QLabel>
 
 TStatusBar::TStatusBar(QWidget* parent) : QStatusBar(parent) {
@@ -42,5 +44,5 @@ QString TStatusBar::PanelText(int index) const {
 
 void TStatusBar::SetPanelText(int index, const QString& text) {
     if (QLabel* panel = Panel(index))
-        panel->setText(text);
+        SetLabelText(panel, text);
 }
