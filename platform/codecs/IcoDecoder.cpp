@@ -195,9 +195,9 @@ public:
             case pf8bit: {
                 const int bits = BitsPerPixel(png_.Format);
                 for (int x = 0; x < width; ++x, out += 4) {
-                    unsigned index = in[x];
-                    if (bits == 1) index = (in[x >> 3] >> (7 - (x & 7))) & 1u;
-                    if (bits == 4) index = (in[x >> 1] >> (x & 1 ? 0 : 4)) & 15u;
+                    const unsigned index = bits == 1   ? (in[x >> 3] >> (7 - (x & 7))) & 1u
+                                           : bits == 4 ? (in[x >> 1] >> (x & 1 ? 0 : 4)) & 15u
+                                                       : in[x];
                     const TColor c = index < png_.Palette.size() ? png_.Palette[index] : clBlack;
                     out[0] = GetBValue(c);
                     out[1] = GetGValue(c);
