@@ -287,6 +287,24 @@ std::vector<ErrorCase> ErrorCases() {
                      "PNG: IDAT: Missing PLTE before IDAT"});
     cases.push_back({"width beyond 65535", MakePng({70000, 1, 1, 0, {}, {}, {}}), "PNG: Invalid IHDR data"});
     cases.push_back({"bad bit depth", MakePng({1, 1, 3, 0, {}, {}, {{0}}}), "PNG: Invalid IHDR data"});
+    cases.push_back({"colour type 1", MakePng({1, 1, 8, 1, {}, {}, {{0}}}), "PNG: Invalid IHDR data"});
+    {
+        Bytes b = GoodPng();
+        b[FindChunk(b, "IHDR") + 8 + 13] ^= 1;  // IHDR's CRC
+        cases.push_back({"IHDR CRC", b, "PNG: IHDR: CRC error"});
+    }
+    {
+        // The signature's "\r\n" turned into "\n" by a text-mode transfer.
+        Bytes b = GoodPng();
+        b.erase(b.begin() + 4);
+        cases.push_back({"line ends converted", b, "PNG: PNG file corrupted by ASCII conversion"});
+    }
+    {
+        Bytes b = GoodPng();
+        const std::size_t idat = FindChunk(b, "IDAT"), iend = FindChunk(b, "IEND");
+        b.erase(b.begin() + std::ptrdiff_t(idat), b.begin() + std::ptrdiff_t(iend));
+        cases.push_back({"no IDAT", b, "PNG: IEND: out of place"});
+    }
     return cases;
 }
 
