@@ -328,16 +328,18 @@ void Tfmain::dropEvent(QDropEvent* event) {
 }
 
 void Tfmain::WMDropFiles(const QMimeData& data) {
-    // Only the first usable name of a drop is loaded; names that are not
-    // readable local files are passed over. The path goes on whole.
+    // The first local name of a drop goes to the loader whether or not the
+    // file opens, so that the user learns why nothing loaded; names that are
+    // not local files (web addresses) are passed over. The load is queued:
+    // the drop is finished first, so the program the file came from is not
+    // kept waiting behind a message box.
     for (const QUrl& url : data.urls()) {
         if (!url.isLocalFile())
             continue;
         const QString path = url.toLocalFile();
-        const QFileInfo info(path);
-        if (path.isEmpty() || !info.isFile() || !info.isReadable())
+        if (path.isEmpty())
             continue;
-        LoadSourceImage(path);
+        QMetaObject::invokeMethod(this, Guarded([this, path] { LoadSourceImage(path); }), Qt::QueuedConnection);
         return;
     }
 }
