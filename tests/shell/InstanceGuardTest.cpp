@@ -1,12 +1,17 @@
 // The guard across real processes: a child holds the name, the parent asks.
 
 #include "InstanceGuard.h"
+#include "LockFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <utility>
+#include <vector>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -104,6 +109,64 @@ TEST_F(InstanceGuardTest, AnUnusableFolderMeansUnguardedNotRunning) {
     TInstanceGuard guard(folder_, "Pravik");
     EXPECT_EQ(guard.GetState(), TInstanceGuard::State::Unguarded);
     EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+// The lock's folder: the runtime folder only when it is the user's own and
+// closed to others; otherwise a private folder made in the temporary folder.
+TEST_F(InstanceGuardTest, LockFolderIsAlwaysPrivate) {
+    // The variables this test changes, put back at its end.
+    struct Restore {
+        std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+        Restore() {
+            for (const char* name : {"TMPDIR", "HOME", "XDG_RUNTIME_DIR"}) {
+                const char* value = std::getenv(name);
+                saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+            }
+        }
+        ~Restore() {
+            for (const auto& [name, value] : saved)
+                value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+        }
+    } restore;
+    const std::string runtime = folder_ + "/runtime";
+    const std::string temp = folder_ + "/temp";
+    ASSERT_TRUE(std::filesystem::create_directory(temp));
+    const std::string fallback = temp + "/gloxen-" + std::to_string(geteuid());
+    mkdir(runtime.c_str(), 0700);
+    const std::string open = folder_ + "/open";
+    mkdir(open.c_str(), 0755);
+    chmod(open.c_str(), 0755);
+    const std::string link = folder_ + "/link";
+    ASSERT_EQ(symlink(runtime.c_str(), link.c_str()), 0);
+    const std::string file = folder_ + "/file";
+    std::ofstream(file) << "x";
+
+    struct TCase {
+        std::string xdg;
+        std::string expected;
+    };
+    const TCase cases[] = {
+        {runtime, runtime},          {folder_ + "/missing/deeper", folder_ + "/missing/deeper"}, {file, fallback},
+        {link, fallback},            {open, fallback},                 {"/", fallback},
+        {"", fallback},
+    };
+    setenv("TMPDIR", temp.c_str(), 1);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.xdg);
+        setenv("XDG_RUNTIME_DIR", c.xdg.c_str(), 1);
+        EXPECT_EQ(PrivateLockFolder(), c.expected);
+    }
+    for (const std::string& made : {fallback, folder_ + "/missing/deeper"}) {
+        struct stat info {};
+        ASSERT_EQ(stat(made.c_str(), &info), 0) << made;
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << made;
+    }
+
+    // A fallback folder that someone opened to others is not used.
+    chmod(fallback.c_str(), 0755);
+    setenv("HOME", folder_.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", "", 1);
+    EXPECT_EQ(PrivateLockFolder(), folder_ + "/.gloxen");
 }
 
 }  // namespace

@@ -34,11 +34,26 @@ protected:
         std::filesystem::remove_all(runtime_);
     }
 
-    pid_t Start(const std::vector<std::string>& args = {}) {
+    // Starts the program. `environment` holds NAME=value settings applied
+    // after the defaults (a NAME= with no value unsets NAME); `errors`, when
+    // given, receives the program's standard error.
+    pid_t Start(const std::vector<std::string>& args = {}, const std::vector<std::string>& environment = {},
+                const std::string& errors = "") {
         pid_t pid = fork();
         if (pid == 0) {
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
             setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+            setenv("TMPDIR", runtime_.c_str(), 1);
+            for (const std::string& setting : environment) {
+                const std::size_t equals = setting.find('=');
+                const std::string name = setting.substr(0, equals), value = setting.substr(equals + 1);
+                if (value.empty())
+                    unsetenv(name.c_str());
+                else
+                    setenv(name.c_str(), value.c_str(), 1);
+            }
+            if (!errors.empty() && !freopen(errors.c_str(), "w", stderr))
+                _exit(126);
             std::vector<char*> argv{const_cast<char*>(GLOXEN_EXE)};
             for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
@@ -120,6 +135,49 @@ TEST_F(StartupTest, CommandLineIsIgnoredQtOptionsToo) {
     pid_t copy = Start({"-platform", "no-such-platform", "/tmp/picture.png"});
     ASSERT_TRUE(WaitUntilHolding(copy));
     EXPECT_EQ(WaitForExit(copy, 1500ms), -1) << "the program ended";
+}
+
+// Every copy of one user agrees on the lock's folder even when the runtime
+// folder is missing, is a file or a link, or belongs to someone else.
+TEST_F(StartupTest, GuardHoldsWhateverTheRuntimeFolderIs) {
+    const std::string file = runtime_ + "/plain-file";
+    std::ofstream(file) << "x";
+    const std::string link = runtime_ + "/link";
+    std::filesystem::create_directory_symlink(runtime_, link);
+    const std::vector<std::string> runtimes = {runtime_ + "/missing", file, link, "/"};
+    for (const std::string& runtime : runtimes) {
+        SCOPED_TRACE(runtime);
+        pid_t first = Start({}, {"XDG_RUNTIME_DIR=" + runtime});
+        ASSERT_TRUE(WaitUntilHolding(first));
+        pid_t second = Start({}, {"XDG_RUNTIME_DIR=" + runtime});
+        EXPECT_EQ(WaitForExit(second, 10s), 0);
+        EXPECT_TRUE(Running(first));
+        kill(first, SIGKILL);
+        WaitForExit(first, 10s);
+    }
+}
+
+// Without a usable display the program says which display it could not open,
+// in one line, and ends with a failure status instead of aborting.
+TEST_F(StartupTest, NoDisplayIsOneClearLineAndAFailureStatus) {
+    struct TCase {
+        std::string display;  // empty: DISPLAY unset
+        std::string line;
+    };
+    const TCase cases[] = {
+        {"", "gloxen: cannot open a display: DISPLAY is not set"},
+        {":987", "gloxen: cannot open display \":987\""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.display);
+        const std::string errors = runtime_ + "/errors.txt";
+        pid_t copy = Start({}, {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + c.display, "WAYLAND_DISPLAY="}, errors);
+        EXPECT_EQ(WaitForExit(copy, 20s), 1);
+        std::ifstream in(errors);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        EXPECT_EQ(lines, std::vector<std::string>{c.line});
+    }
 }
 
 }  // namespace
