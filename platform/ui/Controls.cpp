@@ -5,9 +5,26 @@
 #include <QLabel>
 #include <QWidget>
 
+namespace {
+
+// Debian's fonts-wine ships a Tahoma-compatible face in its own folder,
+// outside fontconfig's; it is added once for this program.
+bool TahomaAvailable() {
+    static const bool available = [] {
+        if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive))
+            return true;
+        QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"));
+        QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/tahomabd.ttf"));
+        return QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive);
+    }();
+    return available;
+}
+
+}  // namespace
+
 QFont DesignFont(int pixelSize) {
     QFont font;
-    if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive)) {
+    if (TahomaAvailable()) {
         font.setFamily(QStringLiteral("Tahoma"));
     } else {
         font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);

@@ -7,8 +7,9 @@
 class QLabel;
 class QWidget;
 
-// Tahoma at `pixelSize` when the machine has it, otherwise the system's
-// sans-serif face at that size.
+// Tahoma at `pixelSize` when the machine has it (installed, or the
+// compatible face of Debian's fonts-wine), otherwise the system's sans-serif
+// face at that size.
 QFont DesignFont(int pixelSize);
 
 // A control's tag: the dynamic property "tag", 0 when unset.

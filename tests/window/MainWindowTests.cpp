@@ -6,6 +6,7 @@
 #include "Controls.h"
 
 #include <QComboBox>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
@@ -329,6 +330,35 @@ TEST_F(MainWindowTest, DestructionLeavesPickModeOnlyWhenItIsOn) {
 TEST_F(MainWindowTest, AllowMessageReportsNoFilter) {
     EXPECT_EQ(AllowMessage(73, true), 0);
     EXPECT_EQ(AllowMessage(563, false), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The layout is measured for Tahoma, which the program finds (fonts-wine's
+// compatible face where no other is installed). With it every text fits the
+// box the layout gives it, or one pixel more, and keeps clear of its edit.
+TEST_F(MainWindowTest, TextsFitTheirBoxesInTheDesignFace) {
+    EXPECT_EQ(QFontInfo(window->font()).family(), "Tahoma");
+    struct TCase {
+        QWidget* control;
+        int width;  // as stored in the layout
+    };
+    const TCase cases[] = {{window->sLabel1, 19}, {window->sLabel2, 25}, {window->sLabel4, 28},
+                           {window->sLabel5, 31}, {window->ckbtrans, 135}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.control->objectName().toStdString());
+        // A label needs its text's advance; the check box its whole hint
+        // (indicator, spacing and text).
+        const auto* label = qobject_cast<QLabel*>(c.control);
+        const int needed = label ? label->fontMetrics().horizontalAdvance(label->text()) : c.control->sizeHint().width();
+        EXPECT_LE(needed, c.control->width());
+        EXPECT_LE(c.control->width() - c.width, 1) << "grown by more than a pixel";
+        if (label && label->buddy()) {
+            EXPECT_GE(label->buddy()->x() - (label->x() + needed), 3) << "the text crowds its edit";
+        }
+    }
 }
 
 }  // namespace
