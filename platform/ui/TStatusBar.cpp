@@ -4,32 +4,43 @@
 
 #include <QLabel>
 
+#include <algorithm>
+
 TStatusBar::TStatusBar(QWidget* parent) : QStatusBar(parent) {
     setSizeGripEnabled(false);
 }
 
 void TStatusBar::SetPanelWidths(std::initializer_list<int> widths) {
-    for (QLabel* panel : panels_) {
-        removeWidget(panel);
+    for (QLabel* panel : panels_)
         delete panel;
-    }
     panels_.clear();
-    std::size_t index = 0;
-    for (const int width : widths) {
+    widths_.assign(widths.begin(), widths.end());
+    for (std::size_t index = 0; index < widths_.size(); ++index) {
+        // The panels are placed by hand (LayoutPanels): QStatusBar's own
+        // layout would put margins and gaps between them.
         auto* panel = new QLabel(this);
         panel->setObjectName(QStringLiteral("panel%1").arg(index));
         panel->setProperty("skinSection", QStringLiteral("STATUSBAR"));
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
-        const bool last = ++index == widths.size();
-        if (last) {
-            panel->setMinimumWidth(width);
-            addWidget(panel, 1);
-        } else {
-            panel->setFixedWidth(width);
-            addWidget(panel);
-        }
+        panel->show();
         panels_.push_back(panel);
+    }
+    LayoutPanels();
+}
+
+void TStatusBar::resizeEvent(QResizeEvent* event) {
+    QStatusBar::resizeEvent(event);
+    LayoutPanels();
+}
+
+void TStatusBar::LayoutPanels() {
+    int left = 0;
+    for (std::size_t index = 0; index < panels_.size(); ++index) {
+        const bool last = index + 1 == panels_.size();
+        const int width = last ? std::max(widths_[index], this->width() - left) : widths_[index];
+        panels_[index]->setGeometry(left, 0, width, height());
+        left += width;
     }
 }
 

@@ -14,8 +14,9 @@ class TStatusBar : public QStatusBar {
 public:
     explicit TStatusBar(QWidget* parent = nullptr);
 
-    // Replaces the panels by ones of these widths in pixels; the last one
-    // takes at least its width and stretches over the rest of the bar.
+    // Replaces the panels by ones of these widths in pixels, side by side
+    // from the bar's left edge with no gaps; the last one takes at least its
+    // width and stretches over the rest of the bar.
     void SetPanelWidths(std::initializer_list<int> widths);
 
     int PanelCount() const { return int(panels_.size()); }
@@ -23,6 +24,12 @@ public:
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString& text);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    void LayoutPanels();
+
     std::vector<QLabel*> panels_;
+    std::vector<int> widths_;
 };

@@ -362,3 +362,19 @@ TEST_F(MainWindowTest, TextsFitTheirBoxesInTheDesignFace) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, StatusPanelsSitSideBySideFromTheLeftEdge) {
+    Show();
+    const int barWidth = window->sb->width();
+    const QRect expected[] = {{0, 0, 180, 0}, {180, 0, 140, 0}, {320, 0, barWidth - 320, 0}};
+    for (int index = 0; index < 3; ++index) {
+        const QRect panel = window->sb->Panel(index)->geometry();
+        EXPECT_EQ(panel.x(), expected[index].x()) << index;
+        EXPECT_EQ(panel.width(), expected[index].width()) << index;
+        EXPECT_EQ(panel.height(), window->sb->height()) << index;
+    }
+}
+
+}  // namespace
