@@ -88,8 +88,7 @@ Tfmain::Tfmain(QWidget* owner) : QWidget(owner) {
     setFont(DesignFont(11));
     FitTexts();
     setWindowIcon(QIcon(QStringLiteral(":/pictures/gloxen48.png")));
-    if (const QScreen* display = screen())
-        move(display->availableGeometry().center() - rect().center());
+    CentreOnScreen();
 
     QPalette panelColours = plimg->palette();
     panelColours.setColor(QPalette::Window, QColor(128, 128, 128));
@@ -170,6 +169,38 @@ void Tfmain::FormCreate() {
     const std::string version = GetShortVersion(Application()->ExeName().toLocal8Bit().toStdString());
     setWindowTitle(windowTitle() + QStringLiteral(" ( v") + QString::fromLocal8Bit(version) +
                    QStringLiteral(" )"));
+}
+
+void Tfmain::CentreOnScreen() {
+    const QScreen* display = screen();
+    if (display == nullptr)
+        return;
+    // move() places the frame's corner. Before the window manager has framed
+    // the window, the frame is the client area; afterwards its margins count.
+    const QRect frame = frameGeometry();
+    move(display->availableGeometry().center() - (frame.center() - frame.topLeft()));
+}
+
+void Tfmain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (centred_)
+        return;
+    centred_ = true;
+    // Centred again once the window manager has framed the window. It tells
+    // the frame's size only some time after the window is mapped, so look a
+    // few times during the first half second; without a window manager the
+    // frame never comes and the first placement stands.
+    auto* watch = new QTimer(this);
+    watch->setInterval(20);
+    connect(watch, &QTimer::timeout, this, [this, watch, ticks = 0]() mutable {
+        if (frameGeometry().size() != size()) {
+            CentreOnScreen();
+            watch->deleteLater();
+        } else if (++ticks >= 25) {
+            watch->deleteLater();
+        }
+    });
+    watch->start();
 }
 
 void Tfmain::FitTexts() {

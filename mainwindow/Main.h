@@ -86,6 +86,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
     bool FLoaded;
     std::int32_t FSourceWidth;
@@ -97,6 +98,10 @@ private:
     // wider, the labels, the check box and the prompt grow to show their
     // whole text, as auto-sized labels would; positions stay.
     void FitTexts();
+    // Puts the window's frame (not just its client area) in the middle of the
+    // screen's available area.
+    void CentreOnScreen();
+    bool centred_ = false;
     void AppHint();
     void WMDropFiles(const QMimeData& data);
 };
