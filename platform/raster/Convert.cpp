@@ -78,15 +78,21 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
                 for (int y = 0; y < d.height; ++y) {
                     const std::uint8_t* in = d.Row(y);
                     std::uint8_t* out = converted.Row(y);
+                    // Nested rather than combined conditions: clang checks
+                    // the members named in a combined condition's branches
+                    // inside these generic lambdas.
                     for (int x = 0; x < d.width; ++x) {
-                        if constexpr (S::kIndexed && T::kIndexed)
-                            T::SetIndex(out, x, indexOf[S::Index(in, x)]);
-                        else if constexpr (S::kIndexed)
-                            T::SetColor(out, x, colorOf[S::Index(in, x)], 0);
-                        else if constexpr (T::kIndexed)
-                            T::SetIndex(out, x, quantizer.Index(S::Color(in, x)));
-                        else
-                            T::SetColor(out, x, S::Color(in, x), 0);
+                        if constexpr (S::kIndexed) {
+                            if constexpr (T::kIndexed)
+                                T::SetIndex(out, x, indexOf[S::Index(in, x)]);
+                            else
+                                T::SetColor(out, x, colorOf[S::Index(in, x)], 0);
+                        } else {
+                            if constexpr (T::kIndexed)
+                                T::SetIndex(out, x, quantizer.Index(S::Color(in, x)));
+                            else
+                                T::SetColor(out, x, S::Color(in, x), 0);
+                        }
                     }
                 }
             });
