@@ -135,10 +135,13 @@ private:
 
 // Decodes RLE8 or RLE4 into 24-bit rows. Rows are handed over bottom-up as
 // soon as the stream leaves them; the sink's buffer of the current row is
-// the only one written.
+// the only one written. Without a sink the stream is only followed and
+// checked: the reader does that first, so that a broken stream is refused
+// before the sink sees anything (and before it sizes a picture that a few
+// bytes of a bad file may claim to be huge).
 class TRleDecoder {
 public:
-    TRleDecoder(std::FILE* file, const dib::TDibHeader& h, const std::vector<TColor>& palette, IRowSink& sink)
+    TRleDecoder(std::FILE* file, const dib::TDibHeader& h, const std::vector<TColor>& palette, IRowSink* sink)
         : in_(file), h_(h), sink_(sink) {
         for (std::size_t i = 0; i < colors_.size(); ++i) colors_[i] = i < palette.size() ? palette[i] : clBlack;
         stride_ = RowStride(h.Width, 24);
@@ -199,7 +202,7 @@ private:
     // first time it is needed.
     std::uint8_t* Current() {
         if (!current_) {
-            current_ = sink_.RowBuffer(h_.Height - 1 - row_);
+            current_ = sink_->RowBuffer(h_.Height - 1 - row_);
             Clear(current_);
         }
         return current_;
@@ -217,7 +220,7 @@ private:
 
     void Put(unsigned index) {
         if (row_ >= h_.Height) Fail("RLE data runs past the top row");
-        if (x_ < h_.Width) {
+        if (x_ < h_.Width && sink_) {
             std::uint8_t* p = Current() + 3 * std::size_t(x_);
             const TColor c = colors_[index];
             p[0] = GetBValue(c);
@@ -230,21 +233,24 @@ private:
     // Hands over the current row (written or not) and moves to the next.
     void NextRow() {
         if (row_ >= h_.Height) return;
-        Current();
-        sink_.RowDone(h_.Height - 1 - row_);
-        current_ = nullptr;
+        if (sink_) {
+            Current();
+            sink_->RowDone(h_.Height - 1 - row_);
+            current_ = nullptr;
+        }
         ++row_;
         x_ = 0;
     }
 
     void Finish() {
+        if (!sink_) return;
         while (row_ < h_.Height) NextRow();
-        sink_.End();
+        sink_->End();
     }
 
     TByteReader in_;
     const dib::TDibHeader& h_;
-    IRowSink& sink_;
+    IRowSink* sink_;  // null while only checking
     std::array<TColor, 256> colors_{};
     std::size_t stride_ = 0;
     int row_ = 0;  // stored row number: 0 is the bottom row
@@ -291,7 +297,9 @@ void DecodeBmp(std::FILE* file, IRowSink& sink) {
         ReadUncompressed(file, h, info, offset, fileSize, sink);
         return;
     }
+    dib::SeekTo(file, offset, kName);
+    TRleDecoder(file, h, palette, nullptr).Run();
     sink.Begin(info);
     dib::SeekTo(file, offset, kName);
-    TRleDecoder(file, h, palette, sink).Run();
+    TRleDecoder(file, h, palette, &sink).Run();
 }
