@@ -694,7 +694,12 @@ TEST(BmpRle, RefusedStreams) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(BytesError(MakeBmp(Rle(8, 2, 2, c.stream))), c.error);
+        const auto bytes = MakeBmp(Rle(8, 2, 2, c.stream));
+        EXPECT_EQ(BytesError(bytes), c.error);
+        // Refused before the sink hears of the picture.
+        TRecordingSink sink;
+        EXPECT_THROW(DecodeMemory(bytes.data(), bytes.size(), Format("BMP"), sink), EInvalidImage);
+        EXPECT_FALSE(sink.begun);
     }
 }
 
