@@ -1,5 +1,9 @@
 #include "BitmapImage.h"
 
+#include "Exception.h"
+
+#include <string>
+
 QImage BitmapToQImage(const TBitmap& bitmap) {
     if (bitmap.Empty())
         return QImage();
@@ -8,8 +12,11 @@ QImage BitmapToQImage(const TBitmap& bitmap) {
     const TPixelFormat format = bitmap.PixelFormat();
     const bool alpha = (format == pf32bit || format == pfDevice) && bitmap.HasAlpha();
     QImage image(width, height, alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    // Qt gives a null picture when it cannot hold this size or the memory is
+    // not there; that is our out-of-memory error, not an empty picture.
     if (image.isNull())
-        return image;
+        throw EOutOfMemory("Not enough memory to show a picture of " + std::to_string(width) + " x " +
+                           std::to_string(height) + " pixels");
 
     for (int y = 0; y < height; ++y) {
         auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
@@ -44,6 +51,8 @@ TBitmap QImageToBitmap(const QImage& image) {
         return bitmap;
     const bool alpha = image.hasAlphaChannel();
     const QImage source = image.convertToFormat(alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (source.isNull())
+        throw EOutOfMemory();
     bitmap.SetPixelFormat(alpha ? pf32bit : pf24bit);
     bitmap.SetSize(source.width(), source.height());
     bitmap.SetHasAlpha(alpha);

@@ -25,33 +25,29 @@ void CaptureParseWarning(QtMsgType type, const QMessageLogContext& context, cons
         previousHandler(type, context, message);
 }
 
-struct TSkinError {
-    QString Reason;
-};
-
 QString ReadSheet(const QString& path, bool packed) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw TSkinError{file.errorString()};
+        throw ESkinError(file.errorString().toStdString());
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw TSkinError{file.errorString()};
+        throw ESkinError(file.errorString().toStdString());
     if (packed) {
         // qUncompress gives nothing for damaged data, and also for a packed
         // empty text; an empty skin is useless either way.
         bytes = qUncompress(bytes);
         if (bytes.isEmpty())
-            throw TSkinError{QStringLiteral("the packed data is damaged")};
+            throw ESkinError("the packed data is damaged");
     }
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString sheet = decoder.decode(bytes);
     if (decoder.hasError())
-        throw TSkinError{QStringLiteral("the text is not valid UTF-8")};
+        throw ESkinError("the text is not valid UTF-8");
     if (sheet.startsWith(QChar(0xFEFF)))
         sheet.remove(0, 1);
     const QString problem = StyleSheetProblem(sheet);
     if (!problem.isEmpty())
-        throw TSkinError{problem};
+        throw ESkinError(problem.toStdString());
     return sheet;
 }
 
@@ -136,12 +132,12 @@ void TsSkinManager::Load() {
         const QString sheet = ReadSheet(path, path == packed);
         qApp->setStyleSheet(sheet);
         loadedFrom_ = path;
-    } catch (const TSkinError& error) {
+    } catch (const ESkinError& error) {
         active_ = false;
         const TApplication* application = Application();
         Dialogs().Message(nullptr, application ? application->Title() : QString(),
                           QStringLiteral("The skin \"%1\" cannot be loaded from \"%2\": %3.")
-                              .arg(skinName_, QDir::toNativeSeparators(path), error.Reason),
+                              .arg(skinName_, QDir::toNativeSeparators(path), QString::fromStdString(error.Message())),
                           TMsgIcon::Error);
     }
 }

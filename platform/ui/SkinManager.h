@@ -16,6 +16,15 @@
 
 #include <QString>
 
+#include "Exception.h"
+
+// A skin that was found could not be read, unpacked, decoded or parsed. The
+// skin manager reports it in its own words and goes on with the standard look.
+class ESkinError : public Exception {
+public:
+    using Exception::Exception;
+};
+
 class TsSkinManager {
 public:
     bool Active() const { return active_; }

@@ -4,6 +4,7 @@
 #include "Convert_func.h"
 #include "Exception.h"
 #include "IconTestSupport.h"
+#include "../common/AsNormalUser.h"
 #include "SafeFile.h"
 
 #include <gtest/gtest.h>
@@ -157,8 +158,8 @@ TEST_F(IconFile, CannotCreateGivesTheFullNameAndTheReason) {
 }
 
 TEST_F(IconFile, UnwritableFolderIsACreateError) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into any folder";
+    if (RanAsNormalUser())
+        return;
     const fs::path locked = Path("locked");
     fs::create_directory(locked);
     ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);

@@ -388,8 +388,17 @@ TEST(FixedSizeIcon, RefusesAPixelOutsideTheIcon) {
         bool small;
         int x, y;
     } outside[] = {{true, 16, 0}, {true, 0, 16}, {true, -1, 0}, {false, 0, -1}, {false, 48, 47}, {false, 0, 1 << 30}};
-    for (const auto& c : outside)
-        EXPECT_THROW(RenderIcon(source, c.small, false, c.x, c.y), Exception) << c.x << ", " << c.y;
+    for (const auto& c : outside) {
+        const int size = c.small ? SmallIconSize : LargeIconSize;
+        try {
+            RenderIcon(source, c.small, false, c.x, c.y);
+            ADD_FAILURE() << c.x << ", " << c.y << " accepted";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), "The pixel (" + std::to_string(c.x) + ", " + std::to_string(c.y) +
+                                       ") lies outside the " + std::to_string(size) + " x " +
+                                       std::to_string(size) + " icon");
+        }
+    }
     EXPECT_NO_THROW(RenderIcon(source, true, false, 15, 15));
 }
 

@@ -39,8 +39,17 @@ TEST(NodeLayout, KeyOfOddUnitCountNeedsNoPadding)
 
 TEST(NodeLayout, TooLargeIsRefused)
 {
-    EXPECT_THROW(SerializeVersionNode(TextNode(u"A", std::string(40000, 'x'))), Exception);
-    EXPECT_THROW(TextNode(u"A", "\xC3"), Exception);
+    const auto message = [](auto&& call) {
+        try {
+            call();
+        } catch (const Exception& e) {
+            return e.Message();
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(message([] { SerializeVersionNode(TextNode(u"A", std::string(40000, 'x'))); }),
+              "The version node \"A\" is larger than 65535 bytes.");
+    EXPECT_EQ(message([] { TextNode(u"A", "\xC3"); }), "The version text \"\xC3\" is not valid UTF-8.");
 }
 
 TEST(NodeLayout, FixedPartFields)
@@ -122,29 +131,53 @@ TEST(Record, Errors)
     const struct {
         const char* name;
         std::string text;
+        const char* message;
     } cases[] = {
-        {"VersionWithThreeParts", replaced("FileVersion = 1.2.3.4", "FileVersion = 1.2.3")},
-        {"VersionWithFiveParts", replaced("FileVersion = 1.2.3.4", "FileVersion = 1.2.3.4.5")},
-        {"VersionPartTooLarge", replaced("FileVersion = 1.2.3.4", "FileVersion = 1.2.3.65536")},
-        {"VersionPartNotDecimal", replaced("FileVersion = 1.2.3.4", "FileVersion = 1.2.3.0x4")},
-        {"VersionPartEmpty", replaced("FileVersion = 1.2.3.4", "FileVersion = 1..3.4")},
-        {"LanguageTooLarge", replaced("0x0407", "0x10000")},
-        {"NumberWithJunk", replaced("FileOS = 4", "FileOS = 4x")},
-        {"NegativeNumber", replaced("FileOS = 4", "FileOS = -4")},
-        {"MissingField", replaced("FileType = 1\n", "")},
-        {"RepeatedField", replaced("FileType = 1\n", "FileType = 1\nFileType = 1\n")},
-        {"RepeatedString", kMinimal + "FileVersion = 2\n"},
-        {"UnknownField", replaced("FileType", "FileKind")},
-        {"FieldInWrongSection", replaced("Language = 0x0407", "FileSubtype2 = 0")},
-        {"TranslationFieldInFixed", replaced("FileDate = 0\n", "FileDate = 0\nLanguage = 1\n")},
-        {"UnknownSection", replaced("[Strings]", "[Other]")},
-        {"OutsideASection", "FileVersion = 1.2.3.4\n" + kMinimal},
-        {"NoEqualsSign", kMinimal + "Comments\n"},
-        {"InvalidUtf8", kMinimal + "Comments = \xFF\n"},
+        {"VersionWithThreeParts", replaced("FileVersion = 1.2.3.4", "FileVersion = 1.2.3"),
+         R"(Version record line 2: "FileVersion" must be four numbers 0..65535 joined by dots.)"},
+        {"VersionWithFiveParts", replaced("FileVersion = 1.2.3.4", "FileVersion = 1.2.3.4.5"),
+         R"(Version record line 2: "FileVersion" must be four numbers 0..65535 joined by dots.)"},
+        {"VersionPartTooLarge", replaced("FileVersion = 1.2.3.4", "FileVersion = 1.2.3.65536"),
+         R"(Version record line 2: "FileVersion" must be four numbers 0..65535 joined by dots.)"},
+        {"VersionPartNotDecimal", replaced("FileVersion = 1.2.3.4", "FileVersion = 1.2.3.0x4"),
+         R"(Version record line 2: "FileVersion" must be four numbers 0..65535 joined by dots.)"},
+        {"VersionPartEmpty", replaced("FileVersion = 1.2.3.4", "FileVersion = 1..3.4"),
+         R"(Version record line 2: "FileVersion" must be four numbers 0..65535 joined by dots.)"},
+        {"LanguageTooLarge", replaced("0x0407", "0x10000"),
+         R"(Version record line 11: "Language" is not a number in range.)"},
+        {"NumberWithJunk", replaced("FileOS = 4", "FileOS = 4x"),
+         R"(Version record line 6: "FileOS" is not a number in range.)"},
+        {"NegativeNumber", replaced("FileOS = 4", "FileOS = -4"),
+         R"(Version record line 6: "FileOS" is not a number in range.)"},
+        {"MissingField", replaced("FileType = 1\n", ""),
+         R"(The version record has no "FileType".)"},
+        {"RepeatedField", replaced("FileType = 1\n", "FileType = 1\nFileType = 1\n"),
+         R"(Version record line 8: "FileType" given twice.)"},
+        {"RepeatedString", kMinimal + "FileVersion = 2\n",
+         R"(Version record line 15: "FileVersion" given twice.)"},
+        {"UnknownField", replaced("FileType", "FileKind"),
+         R"(Version record line 7: unknown name "FileKind".)"},
+        {"FieldInWrongSection", replaced("Language = 0x0407", "FileSubtype2 = 0"),
+         R"(Version record line 11: unknown name "FileSubtype2".)"},
+        {"TranslationFieldInFixed", replaced("FileDate = 0\n", "FileDate = 0\nLanguage = 1\n"),
+         R"(Version record line 10: unknown name "Language".)"},
+        {"UnknownSection", replaced("[Strings]", "[Other]"),
+         R"(Version record line 13: unknown section [Other].)"},
+        {"OutsideASection", "FileVersion = 1.2.3.4\n" + kMinimal,
+         R"(Version record line 1: "FileVersion" outside a section.)"},
+        {"NoEqualsSign", kMinimal + "Comments\n",
+         R"(Version record line 15: expected "Name = value".)"},
+        {"InvalidUtf8", kMinimal + "Comments = \xFF\n",
+         R"(Version record line 15: text is not valid UTF-8.)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_THROW(ParseVersionRecord(c.text), Exception);
+        try {
+            ParseVersionRecord(c.text);
+            ADD_FAILURE() << "accepted";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), c.message);
+        }
     }
 }
 

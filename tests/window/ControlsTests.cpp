@@ -4,6 +4,7 @@
 #include "WindowSupport.h"
 
 #include "BitmapImage.h"
+#include "Exception.h"
 #include "TImage.h"
 
 #include <QTest>
@@ -155,6 +156,16 @@ INSTANTIATE_TEST_SUITE_P(Formats, BitmapConversion,
 TEST(BitmapConversionEdge, EmptyAndNullGiveEachOther) {
     EXPECT_TRUE(BitmapToQImage(TBitmap()).isNull());
     EXPECT_TRUE(QImageToBitmap(QImage()).Empty());
+}
+
+// A bitmap that Qt cannot hold as a picture (here a row of 2^26 pixels, whose
+// bit count overflows Qt's row arithmetic) is an out-of-memory error, never a
+// silently empty picture.
+TEST(BitmapConversionEdge, APictureQtCannotHoldIsOutOfMemory) {
+    TBitmap wide;
+    wide.SetPixelFormat(pf24bit);
+    wide.SetSize(1 << 26, 1);
+    EXPECT_THROW(BitmapToQImage(wide), EOutOfMemory);
 }
 
 }  // namespace
