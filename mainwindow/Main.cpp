@@ -1,19 +1,24 @@
 #include "Main.h"
 
+#include "About.h"
 #include "Application.h"
 #include "BitmapImage.h"
 #include "Controls.h"
+#include "Convert_func.h"
 #include "Exception.h"
 #include "GloxenResources.h"
 #include "ImageCodec.h"
 #include "Libfunc.h"
 
+#include <QBitmap>
+#include <QCursor>
 #include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLocale>
 #include <QMimeData>
@@ -23,8 +28,6 @@
 
 #include <algorithm>
 #include <utility>
-
-const char* const kMakerAddress = "www.narvell.example";
 
 Tfmain* fmain = nullptr;
 
@@ -112,6 +115,15 @@ Tfmain::Tfmain(QWidget* owner) : QWidget(owner) {
     // prompt all open a picture; each new preview gets the same handler.
     imgbak->OnDblClick = [this] { imgbakDblClick(); };
     plimg->installEventFilter(this);
+    // Releases over the picture pick a colour in pick mode; each new preview
+    // gets the same handler.
+    imgbak->OnMouseUp = [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
+        imgbakMouseUp(button, shift, x, y);
+    };
+    imgselectcolor->OnClick = [this] { imgselectcolorClick(); };
+    connect(btnpick, &QToolButton::clicked, this, Guarded([this] { btnpickClick(); }));
+    connect(btnconvert, &QPushButton::clicked, this, Guarded([this] { btnconvertClick(); }));
+    connect(sButton1, &QPushButton::clicked, this, Guarded([this] { sButton1Click(); }));
     lbimg->installEventFilter(this);
 
     wlb->setText(QString::fromLatin1(kMakerAddress));
@@ -237,14 +249,126 @@ void Tfmain::SetTransparentColor(TColor color) {
     swatch.Canvas().FillRect(TRect{0, 0, imgcolor->width(), imgcolor->height()});
 }
 
+void Tfmain::btnpickClick() {
+    if (Tag(btnpick) != 0) {
+        EndColorPick();
+        SetTag(btnpick, 0);
+    } else {
+        BeginColorPick();
+        SetTag(btnpick, 1);
+    }
+}
+
+void Tfmain::BeginColorPick() {
+    // A cursor left over is released before the new one is shown, so that
+    // the stack holds at most one of ours.
+    if (FPickCursorShown) {
+        FPickCursorShown = false;
+        QGuiApplication::restoreOverrideCursor();
+    }
+    const TBitmap& picture = std::as_const(*imgcursor).Bitmap();
+    if (picture.Empty())
+        return;
+
+    // The picture's background, read at (1, 1), is the see-through part. The
+    // bitmap mask marks it with 1 (the icon convention); Qt's masks mark
+    // the opaque pixels with 1, so the bits are turned round on the way.
+    const TColor key = picture.Canvas().Pixel(1, 1);
+    TBitmap mask = picture;
+    mask.Mask(key);
+    QImage colour = BitmapToQImage(picture).convertToFormat(QImage::Format_RGB32);
+    QImage opaque(picture.Width(), picture.Height(), QImage::Format_MonoLSB);
+    // Index 0 (white) is Qt's see-through colour, index 1 (black) its opaque one.
+    opaque.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+    for (int y = 0; y < picture.Height(); ++y)
+        for (int x = 0; x < picture.Width(); ++x) {
+            const bool seeThrough = mask.Canvas().Pixel(x, y) == clWhite;
+            opaque.setPixel(x, y, seeThrough ? 0 : 1);
+            if (seeThrough)
+                colour.setPixel(x, y, qRgb(0, 0, 0));
+        }
+    QPixmap pixmap = QPixmap::fromImage(colour);
+    pixmap.setMask(QBitmap::fromImage(opaque));
+
+    // The hot spot is the pipette's tip. The cursor goes over every control,
+    // whatever cursor the control has of its own, until pick mode ends.
+    QGuiApplication::setOverrideCursor(QCursor(pixmap, 3, 16));
+    FPickCursorShown = true;
+}
+
 void Tfmain::EndColorPick() {
     if (Tag(btnpick) != 1)
         return;
-    // Pick mode shows its cursor over the whole application; hand every
-    // control its own cursor back.
-    if (QGuiApplication::overrideCursor())
+    if (FPickCursorShown) {
+        FPickCursorShown = false;
         QGuiApplication::restoreOverrideCursor();
+    }
 }
+
+void Tfmain::imgbakMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
+    if (Tag(btnpick) != 1 || !FLoaded || FPreview == nullptr)
+        return;
+    // Strictly inside the preview: its first column and row are never picked.
+    if (x <= 0 || x >= FPreview->width() || y <= 0 || y >= FPreview->height())
+        return;
+    // The preview holds the full picture; (x, y) is taken as it is, not
+    // scaled to the picture shown reduced, and lies inside the picture since
+    // the preview is never larger than it.
+    const TBitmap& picture = std::as_const(*FPreview).Bitmap();
+    if (x >= picture.Width() || y >= picture.Height())
+        return;
+    SetTransparentColor(picture.Canvas().Pixel(x, y) & 0x00FFFFFF);
+}
+
+void Tfmain::imgselectcolorClick() {
+    // The dialog opens with its own last confirmed colour, not the swatch's.
+    if (!cd.Execute())
+        return;
+    SetTransparentColor(cd.Color());
+}
+
+TIconSize Tfmain::GetOutputSize() {
+    return OutputSize(cmbsize->currentIndex(), FSourceWidth, FSourceHeight, edtwidth->text().toStdString(),
+                      edtheight->text().toStdString());
+}
+
+TPixelFormat Tfmain::GetOutputPixelFormat() { return OutputPixelFormat(cmbcolor->currentIndex()); }
+
+void Tfmain::btnconvertClick() {
+    // Errors are not caught here: they end the command before "Done" and
+    // reach the application's error display.
+    if (!FLoaded) {
+        Application()->ShowMessage(QStringLiteral("No source image loaded."));
+        return;
+    }
+    const TIconSize size = GetOutputSize();
+    if (NeedsSizeConfirmation(size)) {
+        const int answer = Dialogs().Confirm(
+            this, QStringLiteral("Confirm"),
+            QStringLiteral("Output icon size is too big, maximun size of icon is 256 * 256, do you want to "
+                           "continue? "),
+            TMsgIcon::Question, {QStringLiteral("&Yes"), QStringLiteral("Cancel")}, 0);
+        if (answer != 0)
+            return;
+    }
+
+    sd.SetFileName(QFile::decodeName(IconFileName(QFile::encodeName(lbsource->text()).toStdString()).c_str()));
+    if (!sd.Execute())
+        return;
+    // Whatever was typed or chosen in the type list, the file is an icon.
+    const std::string fileName = IconFileName(QFile::encodeName(sd.FileName()).toStdString());
+
+    const TPixelFormat format = GetOutputPixelFormat();
+    const bool useTransparent = ckbtrans->isChecked();
+    const TColor corner = std::as_const(*FPreview).Bitmap().Canvas().Pixel(0, 0);
+    const TColor colour =
+        ConvertColor(useTransparent, std::as_const(*imgcolor).Bitmap().Canvas().Brush.Color, corner);
+    SaveBmpAsIconEx(std::as_const(*imgbak).Bitmap(), fileName, size.Width, size.Height, useTransparent, colour,
+                    format);
+    Application()->ShowMessage(QStringLiteral("Done"));
+}
+
+void Tfmain::sButton1Click() { ShowAbout(this); }
 
 bool Tfmain::eventFilter(QObject* watched, QEvent* event) {
     if ((watched == plimg || watched == lbimg) && event->type() == QEvent::MouseButtonDblClick &&

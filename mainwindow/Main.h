@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "ConvertOptions.h"
 #include "Dialogs.h"
 #include "Graphics.h"
 #include "SkinManager.h"
@@ -78,9 +79,17 @@ protected:
     // Makes `color` the chosen transparent colour: the swatch bitmap's brush
     // takes it and the whole swatch is filled with it.
     void SetTransparentColor(TColor color);
+    // Shows the pipette cursor over the whole application, made afresh from
+    // imgcursor's picture. Without a picture the default cursor stays.
     void BeginColorPick();
-    // Leaves pick mode; does nothing unless btnpick's tag is 1.
+    // Leaves pick mode: every control shows its own cursor again. Does
+    // nothing unless btnpick's tag is 1; the cursor is released once only.
     void EndColorPick();
+    // The icon size of the output options. The custom edits are read as
+    // integers (EConvertError when they are not), width first.
+    TIconSize GetOutputSize();
+    // The pixel format of the depth list (pf24bit when nothing is chosen).
+    TPixelFormat GetOutputPixelFormat();
     void SetImageStatus(const QString& text);
 
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -94,6 +103,9 @@ protected:
     TImage* FPreview;
 
 private:
+    // Whether the pipette cursor is on the application's cursor stack.
+    bool FPickCursorShown = false;
+
     // The layout is measured for Tahoma. Where another face stands in and is
     // wider, the labels, the check box and the prompt grow to show their
     // whole text, as auto-sized labels would; positions stay.
