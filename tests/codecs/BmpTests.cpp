@@ -352,8 +352,9 @@ TEST(BmpCorpus, PixelsMatchPillow) {
 // those with alpha) reduced to their precision, so each channel is that
 // picture's value taken to the field's nearest level and back, give or take
 // the writer's own rounding (a level at most, or 2 for wide fields).
-// (rgb16-231 is left out: its 2- and 1-bit fields were dithered, so its
-// pixels stray by several levels; it is only loaded.)
+// (rgb16-231 is left out: the values of its 2- and 1-bit fields stray from
+// the reduced picture by more than a level, as if the writer had dithered;
+// it is only loaded.)
 TEST(BmpCorpus, BitFieldsOfAnyWidthMatchTheirReducedPicture) {
     const struct {
         const char* file;
