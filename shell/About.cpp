@@ -54,13 +54,16 @@ Tfabout::Tfabout(QWidget* owner) : QDialog(owner) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(365, 161);
+    // Every control gets its face itself: while a skin is active, Qt gives
+    // children the application's font instead of their window's.
     setFont(DesignFont(11));
+    for (QWidget* control : std::initializer_list<QWidget*>{sLabel1, sLabel2, lbmemory, sButton1})
+        control->setFont(DesignFont(11));
+    lbversion->setFont(DesignFont(15));
+    sWebLabel1->setFont(DesignFont(13));
 
     Image1->SetAutoSize(true);
     Image1->SetBitmap(QImageToBitmap(QImage(QStringLiteral(":/pictures/logo96.png"))));
-
-    lbversion->setFont(DesignFont(15));
-    sWebLabel1->setFont(DesignFont(13));
     for (QLabel* label : {lbversion, sLabel1, sLabel2, lbmemory}) {
         QPalette colours = label->palette();
         colours.setColor(QPalette::WindowText, Qt::black);

@@ -6,6 +6,7 @@
 #include "Application.h"
 #include "Dialogs.h"
 #include "Exception.h"
+#include "SkinManager.h"
 
 #include <gtest/gtest.h>
 
@@ -99,6 +100,35 @@ TEST_F(AboutTest, ShowsTitleVersionNoticeLinkAndLogo) {
     // Dark teal in the corner, the white bubble in the middle.
     EXPECT_EQ(window.Image1->Bitmap().Canvas().Pixel(0, 0), RGBColor(0, 92, 92));
     EXPECT_EQ(window.Image1->Bitmap().Canvas().Pixel(48, 20), RGBColor(255, 255, 255));
+}
+
+TEST_F(AboutTest, EveryTextShowsWholeInsideTheWindowInTheDesignSizes) {
+    UseMemory(25769803776u);
+    for (const bool skinned : {false, true}) {
+        SCOPED_TRACE(skinned ? "skin" : "no skin");
+        TsSkinManager skin;
+        skin.SetSkinDirectory(QStringLiteral(GLOXEN_SKIN_SOURCE_DIR));
+        skin.SetSkinName(QStringLiteral("DUI"));
+        skin.SetActive(skinned);
+        ASSERT_EQ(!skin.LoadedFrom().isEmpty(), skinned);
+
+        Tfabout window;
+        struct {
+            QLabel* label;
+            int pixels;
+        } const cases[] = {
+            {window.lbversion, 15}, {window.sLabel1, 11},    {window.sLabel2, 11},
+            {window.sWebLabel1, 13}, {window.lbmemory, 11},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.label->objectName().toStdString());
+            EXPECT_EQ(c.label->font().pixelSize(), c.pixels);
+            EXPECT_GE(c.label->width(), c.label->sizeHint().width());
+            EXPECT_LE(c.label->geometry().right(), window.width() - 8);
+            EXPECT_LE(c.label->geometry().bottom(), window.height() - 8);
+        }
+        skin.SetActive(false);
+    }
 }
 
 TEST_F(AboutTest, MissingVersionLeavesTheBracketsEmpty) {
