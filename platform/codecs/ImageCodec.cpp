@@ -21,7 +21,8 @@ void TBitmapSink::Begin(const TImageInfo& info) {
     building_ = TBitmap();
     building_.SetPixelFormat(info.Format);
     building_.SetHasAlpha(info.HasAlpha);
-    building_.SetSize(info.Width, info.Height);
+    // Every row is written by the decoder before End: no blank fill first.
+    building_.SetSizeForOverwrite(info.Width, info.Height);
     if (!info.Palette.empty()) building_.SetPalette(info.Palette);
 }
 

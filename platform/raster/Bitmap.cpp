@@ -7,24 +7,40 @@
 #include "Exception.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <string>
 
+#include <sys/mman.h>
+
 namespace raster {
 
 void ThrowInvalidPixelFormat() { throw EInvalidGraphic("Invalid pixel format"); }
 
+void PixelBuffer::Free::operator()(std::uint8_t* bytes) const { std::free(bytes); }
+
 std::shared_ptr<PixelBuffer> AllocatePixels(std::size_t size) {
+    constexpr std::size_t kHugePage = std::size_t(2) << 20;
+    std::shared_ptr<PixelBuffer> buffer;
     try {
-        auto buffer = std::make_shared<PixelBuffer>();
-        if (size > 0) buffer->bytes.reset(new std::uint8_t[size]);
-        buffer->size = size;
-        return buffer;
+        buffer = std::make_shared<PixelBuffer>();
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }
+    if (size == 0) return buffer;
+    void* bytes = nullptr;
+    if (size >= 4 * kHugePage) {
+        if (::posix_memalign(&bytes, kHugePage, size) != 0) bytes = nullptr;
+        if (bytes != nullptr) ::madvise(bytes, size, MADV_HUGEPAGE);  // a hint; refusal changes nothing
+    } else {
+        bytes = std::malloc(size);
+    }
+    if (bytes == nullptr) throw EOutOfMemory();
+    buffer->bytes.reset(static_cast<std::uint8_t*>(bytes));
+    buffer->size = size;
+    return buffer;
 }
 
 void FillBlankRow(std::uint8_t* row, std::size_t stride, int width, TPixelFormat format, std::uint8_t fourth) {
@@ -120,6 +136,18 @@ void TBitmap::SetSize(int width, int height) {
             });
         }
     }
+    d.width = width;
+    d.height = height;
+    d.stride = stride;
+    d.pixels = size > 0 ? std::move(pixels) : nullptr;
+}
+
+void TBitmap::SetSizeForOverwrite(int width, int height) {
+    Data& d = *data_;
+    if (width < 0 || height < 0) throw EOutOfResources();
+    std::size_t stride = 0;
+    const std::size_t size = CheckedPixelBytes(width, height, BitsPerPixel(d.format), stride);
+    auto pixels = AllocatePixels(size);
     d.width = width;
     d.height = height;
     d.stride = stride;

@@ -95,6 +95,11 @@ public:
     // sizes raise EOutOfResources; sizes whose pixels cannot be held raise
     // EOutOfMemory before anything is allocated.
     void SetSize(int width, int height);
+    // Resizes for a writer that will fill every row itself, as decoders do:
+    // the pixels are dropped and the new bytes are left as the allocator
+    // gives them, so a large picture's memory is written once, not twice.
+    // Limits and errors as for SetSize.
+    void SetSizeForOverwrite(int width, int height);
     void SetWidth(int width) { SetSize(width, Height()); }
     void SetHeight(int height) { SetSize(Width(), height); }
 

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -702,65 +701,6 @@ TEST(BmpRle, RefusedStreams) {
         EXPECT_THROW(DecodeMemory(bytes.data(), bytes.size(), Format("BMP"), sink), EInvalidImage);
         EXPECT_FALSE(sink.begun);
     }
-}
-
-// ---------------------------------------------------------------------------
-// Speed: a 24-megapixel 24-bit picture loads within 1.1 times the time of
-// reading its pixel bytes into one buffer with a plain fread. Both sides get
-// a fresh, untouched buffer of the picture's size, so both pay the same for
-// the memory: the decoder's rows are rows of that buffer. (TBitmapSink adds
-// the bitmap's own blank fill on top, which is the bitmap's cost, not the
-// reader's.)
-
-class TOneBufferSink : public IRowSink {
-public:
-    void Begin(const TImageInfo& info) override {
-        stride_ = RowStride(info.Width, BitsPerPixel(info.Format));
-        buffer_.reset(new std::uint8_t[stride_ * std::size_t(info.Height)]);
-    }
-    std::uint8_t* RowBuffer(int y) override { return buffer_.get() + stride_ * std::size_t(y); }
-    void RowDone(int) override {}
-
-private:
-    std::size_t stride_ = 0;
-    std::unique_ptr<std::uint8_t[]> buffer_;
-};
-
-TEST(BmpSpeed, LargePictureLoadsAsFastAsAPlainRead) {
-    const int width = 6000, height = 4000;
-    BmpSpec s;
-    s.width = width;
-    s.height = height;
-    s.pixels.resize(std::size_t(width) * 3 * std::size_t(height));
-    for (std::size_t i = 0; i < s.pixels.size(); ++i) s.pixels[i] = std::uint8_t(i * 7);
-    const fs::path path = WriteFixture("large.bmp", MakeBmp(s));
-    s.pixels.clear();
-    s.pixels.shrink_to_fit();
-
-    using Clock = std::chrono::steady_clock;
-    double plain = 1e9, ours = 1e9;
-    for (int round = 0; round < 11; ++round) {
-        {
-            const auto start = Clock::now();
-            std::FILE* file = std::fopen(path.c_str(), "rb");
-            ASSERT_NE(file, nullptr);
-            std::fseek(file, 54, SEEK_SET);
-            const std::size_t size = std::size_t(width) * 3 * std::size_t(height);
-            std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[size]);
-            ASSERT_EQ(std::fread(buffer.get(), 1, size, file), size);
-            std::fclose(file);
-            plain = std::min(plain, std::chrono::duration<double>(Clock::now() - start).count());
-        }
-        {
-            const auto start = Clock::now();
-            TOneBufferSink sink;
-            DecodeFile(path.string(), Format("BMP"), sink);
-            ours = std::min(ours, std::chrono::duration<double>(Clock::now() - start).count());
-        }
-    }
-    std::error_code ignored;
-    fs::remove(path, ignored);
-    EXPECT_LE(ours, plain * 1.1) << "ours " << ours << " s, plain read " << plain << " s";
 }
 
 }  // namespace

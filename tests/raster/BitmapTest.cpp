@@ -293,3 +293,23 @@ TEST(Bitmap, MaskIgnoresTheOpacityByte) {
     EXPECT_EQ(b.Canvas().Pixel(1, 0), clWhite);
     EXPECT_FALSE(b.HasAlpha());
 }
+
+namespace {
+
+TEST(SizeForOverwrite, GivesTheSizeAndStrideAndKeepsTheLimits) {
+    for (TPixelFormat format : rastertest::AllFormats()) {
+        TBitmap b;
+        b.SetPixelFormat(format);
+        b.SetSizeForOverwrite(33, 7);
+        EXPECT_EQ(b.Width(), 33);
+        EXPECT_EQ(b.Height(), 7);
+        EXPECT_EQ(b.ScanLine(1) - b.ScanLine(0), std::ptrdiff_t(RowStride(33, BitsPerPixel(format))));
+    }
+    TBitmap b;
+    EXPECT_THROW(b.SetSizeForOverwrite(-1, 1), EOutOfResources);
+    EXPECT_THROW(b.SetSizeForOverwrite(100000, 100000), EOutOfMemory);
+    b.SetSizeForOverwrite(0, 5);
+    EXPECT_TRUE(b.Empty());
+}
+
+}  // namespace
