@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,16 @@ namespace fs = std::filesystem;
 namespace codectest {
 
 fs::path CorpusDir() { return fs::path(GLOXEN_SOURCE_DIR).parent_path() / "shared" / "corpora"; }
+
+void ExpectEveryCorpusFileListed(const std::vector<std::string>& folders, const std::string& extension,
+                                 const std::vector<std::string>& listed) {
+    for (const std::string& folder : folders)
+        for (const auto& entry : fs::directory_iterator(CorpusDir() / folder)) {
+            if (entry.path().extension() != extension) continue;
+            const std::string name = folder + "/" + entry.path().filename().string();
+            EXPECT_NE(std::find(listed.begin(), listed.end(), name), listed.end()) << name << " has no expected outcome";
+        }
+}
 
 namespace {
 

@@ -15,6 +15,12 @@ namespace codectest {
 // The folder of public test pictures beside the project (../shared/corpora).
 std::filesystem::path CorpusDir();
 
+// Fails the test for every file with `extension` in the corpus `folders`
+// whose "folder/name" is not in `listed`: a corpus file without an expected
+// outcome would go untested.
+void ExpectEveryCorpusFileListed(const std::vector<std::string>& folders, const std::string& extension,
+                                 const std::vector<std::string>& listed);
+
 // A fresh scratch folder for one test program, removed at exit.
 std::filesystem::path ScratchDir();
 // Writes `bytes` to a file named `name` in the scratch folder; its path.
