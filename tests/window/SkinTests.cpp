@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
@@ -132,6 +133,14 @@ TEST_F(SkinTest, ShippedSkinLoadsCleanly) {
     Tfmain window;
     EXPECT_TRUE(window.sm.Active());
     EXPECT_TRUE(Scripted().Requests().empty()) << Messages().join("\n").toStdString();
+    // The skin changes colours and frames, never the design face or size.
+    window.show();
+    for (QWidget* control : std::initializer_list<QWidget*>{window.sLabel1, window.lbimg, window.ckbtrans,
+                                                            window.cmbsize, window.btnconvert, window.sb->Panel(1)}) {
+        control->ensurePolished();
+        EXPECT_EQ(QFontInfo(control->font()).family(), "Tahoma") << control->objectName().toStdString();
+        EXPECT_EQ(control->font().pixelSize(), 11) << control->objectName().toStdString();
+    }
 }
 
 TEST_F(SkinTest, SwitchingOffRestoresTheStandardLook) {
