@@ -25,6 +25,7 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QScreen>
+#include <QShortcut>
 
 #include <algorithm>
 #include <utility>
@@ -115,6 +116,10 @@ Tfmain::Tfmain(QWidget* owner) : QWidget(owner) {
     // prompt all open a picture; each new preview gets the same handler.
     imgbak->OnDblClick = [this] { imgbakDblClick(); };
     plimg->installEventFilter(this);
+    // The picture area takes no focus, so the keyboard opens a picture with
+    // the desktop's Open keys (Ctrl+O) instead.
+    auto* open = new QShortcut(QKeySequence::Open, this);
+    connect(open, &QShortcut::activated, this, Guarded([this] { imgbakDblClick(); }));
     // Releases over the picture pick a colour in pick mode; each new preview
     // gets the same handler.
     imgbak->OnMouseUp = [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {

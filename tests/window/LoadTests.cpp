@@ -258,3 +258,19 @@ TEST(PictureFilter, ListsTheReadableFormatsFromTheTable) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without a mouse: Ctrl+O opens the same dialog as a double click.
+TEST_F(LoadTest, CtrlOOpensAPicture) {
+    const QString path = Picture("keyboard.bmp", 30, 20);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    window->activateWindow();
+    Scripted().Script(TScriptedDialogs::TAnswer::File(path));
+    QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(window->lbsource->text(), path);
+    EXPECT_EQ(window->sb->PanelText(1), "Image loaded : 30 * 20 ");
+}
+
+}  // namespace
