@@ -13,6 +13,9 @@
 #include <memory>
 #include <sstream>
 
+#include <csignal>
+
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -105,33 +108,79 @@ std::uint8_t* TRecordingSink::RowBuffer(int y) {
 
 void TRecordingSink::RowDone(int y) { order.push_back(y); }
 
+namespace {
+
+// One Python with Pillow for the whole test program, answering path after
+// path (pilread.py --serve): starting Python once per picture would cost
+// most of a corpus test's time.
+class PillowServer {
+public:
+    static PillowServer& Get() {
+        static PillowServer server;
+        return server;
+    }
+    bool Usable() const { return to_ != nullptr && from_ != nullptr; }
+    // The answer's header line ("OK w h mode" or "ERR reason"), then the
+    // caller reads the pixels from From().
+    std::string Ask(const std::string& path) {
+        if (std::fprintf(to_, "%s\n", path.c_str()) < 0 || std::fflush(to_) != 0) return "";
+        std::string line;
+        for (int c; (c = std::fgetc(from_)) != EOF && c != '\n';) line.push_back(char(c));
+        return line;
+    }
+    FILE* From() const { return from_; }
+
+private:
+    PillowServer() {
+        std::signal(SIGPIPE, SIG_IGN);  // a Python that died is reported, not fatal
+        int in[2], out[2];
+        if (::pipe(in) != 0 || ::pipe(out) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            ::close(in[1]);
+            ::close(out[0]);
+            ::execl("/usr/bin/python3", "python3", PILREAD_SCRIPT, "--serve", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        to_ = ::fdopen(in[1], "w");
+        from_ = ::fdopen(out[0], "r");
+    }
+    ~PillowServer() {
+        if (to_) std::fclose(to_);
+        if (from_) std::fclose(from_);
+        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+    }
+    pid_t pid_ = -1;
+    FILE* to_ = nullptr;
+    FILE* from_ = nullptr;
+};
+
+}  // namespace
+
 ReferenceImage ReadWithPillow(const fs::path& path) {
     ReferenceImage image;
-    const std::string command = "/usr/bin/python3 " + std::string(PILREAD_SCRIPT) + " '" + path.string() + "'";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-    if (!pipe) {
-        ADD_FAILURE() << "cannot run " << command;
+    PillowServer& server = PillowServer::Get();
+    const std::string answer = server.Usable() ? server.Ask(path.string()) : "";
+    if (answer.rfind("OK ", 0) != 0) {
+        ADD_FAILURE() << "Pillow could not read " << path << ": "
+                      << (answer.empty() ? "no answer (is python3-pil installed? scripts/deps installs it)" : answer);
         return image;
     }
-    std::string bytes;
-    std::array<char, 65536> chunk;
-    for (std::size_t n; (n = std::fread(chunk.data(), 1, chunk.size(), pipe.get())) > 0;) bytes.append(chunk.data(), n);
-    const int status = ::pclose(pipe.release());
-    if (status != 0) {
-        ADD_FAILURE() << "Pillow could not read " << path << " (is python3-pil installed? scripts/deps installs it)";
-        return image;
-    }
-    const std::size_t newline = bytes.find('\n');
-    std::istringstream header(bytes.substr(0, newline));
+    std::istringstream header(answer.substr(3));
     header >> image.width >> image.height >> image.mode;
     const std::size_t count = std::size_t(image.width) * std::size_t(image.height);
-    if (newline == std::string::npos || bytes.size() - newline - 1 != count * 4) {
-        ADD_FAILURE() << "Pillow's output for " << path << " has the wrong length";
+    std::vector<std::uint8_t> bytes(count * 4);
+    if (!header || std::fread(bytes.data(), 1, bytes.size(), server.From()) != bytes.size()) {
+        ADD_FAILURE() << "Pillow's answer for " << path << " is cut short";
         image.width = image.height = 0;
         return image;
     }
     image.pixels.resize(count);
-    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data() + newline + 1);
+    const std::uint8_t* p = bytes.data();
     for (std::size_t i = 0; i < count; ++i, p += 4) image.pixels[i] = {p[0], p[1], p[2], p[3]};
     return image;
 }
