@@ -32,7 +32,7 @@ void Put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
     Put16(v, x >> 16);
 }
 
-struct BmpSpec {
+struct BmpLayout {
     std::uint32_t headerSize = 40;
     int width = 2, height = 2;  // a negative height is top-down
     int planes = 1, bits = 24;
@@ -44,7 +44,7 @@ struct BmpSpec {
     std::optional<std::uint32_t> offset;  // default: right after the colour table
 };
 
-std::vector<std::uint8_t> MakeBmp(const BmpSpec& s) {
+std::vector<std::uint8_t> MakeBmp(const BmpLayout& s) {
     std::vector<std::uint8_t> v = {'B', 'M'};
     Put32(v, 0);  // file size, patched below
     Put32(v, 0);
@@ -403,7 +403,7 @@ TEST(BmpCorpus, BitFieldsOfAnyWidthMatchTheirReducedPicture) {
 // Rows: order of delivery, padding.
 
 TEST(BmpRows, DeliveredInStoredOrderWithCleanPadding) {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 1;
     s.height = 3;
     // Each row: one pixel and a padding byte set, which must not reach us.
@@ -424,7 +424,7 @@ TEST(BmpRows, DeliveredInStoredOrderWithCleanPadding) {
 }
 
 TEST(BmpRows, UnusedBitsOfTheLastByteAreCleared) {
-    BmpSpec s;
+    BmpLayout s;
     s.bits = 1;
     s.width = 3;
     s.height = 1;
@@ -436,7 +436,7 @@ TEST(BmpRows, UnusedBitsOfTheLastByteAreCleared) {
 }
 
 TEST(BmpRows, LastRowMayLackItsPadding) {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 1;
     s.height = 2;
     s.pixels = {1, 2, 3, 0, 4, 5, 6};
@@ -470,7 +470,7 @@ TEST(BmpFormats, IndexedPicturesKeepTheirTable) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        BmpSpec s;
+        BmpLayout s;
         s.headerSize = c.header;
         s.bits = c.bits;
         s.width = 2;
@@ -487,7 +487,7 @@ TEST(BmpFormats, IndexedPicturesKeepTheirTable) {
 }
 
 TEST(BmpFormats, TableLongerThanTheDepthKeepsTheFirstEntries) {
-    BmpSpec s;
+    BmpLayout s;
     s.bits = 1;
     s.width = 2;
     s.height = 1;
@@ -537,7 +537,7 @@ TEST(BmpFormats, TrueColourDepthsAndMasks) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        BmpSpec s;
+        BmpLayout s;
         s.headerSize = c.header;
         s.bits = c.bits;
         s.compression = c.compression;
@@ -554,7 +554,7 @@ TEST(BmpFormats, TrueColourDepthsAndMasks) {
 }
 
 TEST(BmpFormats, RefusedFiles) {
-    BmpSpec good;
+    BmpLayout good;
     good.bits = 8;
     good.width = 2;
     good.height = 1;
@@ -563,35 +563,35 @@ TEST(BmpFormats, RefusedFiles) {
     good.pixels = {0, 1, 0, 0};
     ASSERT_EQ(BytesError(MakeBmp(good)), "(decoded)");
 
-    using Spec = void (*)(BmpSpec&);
+    using Spoiler = void (*)(BmpLayout&);
     using Bytes = void (*)(std::vector<std::uint8_t>&);
     const struct {
         const char* name;
-        Spec spec;    // spoils the description, or null
+        Spoiler spoil;  // spoils the description, or null
         Bytes bytes;  // spoils the written file, or null
         const char* error;
     } cases[] = {
         {"no BM", nullptr, [](auto& b) { b[1] = 'A'; }, "BMP: not a bitmap file"},
-        {"two planes", [](BmpSpec& s) { s.planes = 2; }, nullptr, "BMP: plane count must be 1"},
-        {"no planes", [](BmpSpec& s) { s.planes = 0; }, nullptr, "BMP: plane count must be 1"},
-        {"compression 7", [](BmpSpec& s) { s.compression = 7; }, nullptr, "BMP: unsupported compression 7"},
-        {"JPEG inside", [](BmpSpec& s) { s.compression = 4; }, nullptr, "BMP: unsupported compression 4"},
-        {"PNG inside", [](BmpSpec& s) { s.compression = 5; }, nullptr, "BMP: unsupported compression 5"},
-        {"2 bits", [](BmpSpec& s) { s.bits = 2; }, nullptr, "BMP: unsupported bit count 2"},
-        {"0 bits", [](BmpSpec& s) { s.bits = 0; }, nullptr, "BMP: unsupported bit count 0"},
-        {"RLE8 at 4 bits", [](BmpSpec& s) { s.bits = 4, s.compression = 1; }, nullptr,
+        {"two planes", [](BmpLayout& s) { s.planes = 2; }, nullptr, "BMP: plane count must be 1"},
+        {"no planes", [](BmpLayout& s) { s.planes = 0; }, nullptr, "BMP: plane count must be 1"},
+        {"compression 7", [](BmpLayout& s) { s.compression = 7; }, nullptr, "BMP: unsupported compression 7"},
+        {"JPEG inside", [](BmpLayout& s) { s.compression = 4; }, nullptr, "BMP: unsupported compression 4"},
+        {"PNG inside", [](BmpLayout& s) { s.compression = 5; }, nullptr, "BMP: unsupported compression 5"},
+        {"2 bits", [](BmpLayout& s) { s.bits = 2; }, nullptr, "BMP: unsupported bit count 2"},
+        {"0 bits", [](BmpLayout& s) { s.bits = 0; }, nullptr, "BMP: unsupported bit count 0"},
+        {"RLE8 at 4 bits", [](BmpLayout& s) { s.bits = 4, s.compression = 1; }, nullptr,
          "BMP: RLE8 compression needs 8 bits per pixel"},
-        {"RLE4 at 8 bits", [](BmpSpec& s) { s.compression = 2; }, nullptr,
+        {"RLE4 at 8 bits", [](BmpLayout& s) { s.compression = 2; }, nullptr,
          "BMP: RLE4 compression needs 4 bits per pixel"},
-        {"bit fields at 8 bits", [](BmpSpec& s) { s.compression = 3; }, nullptr,
+        {"bit fields at 8 bits", [](BmpLayout& s) { s.compression = 3; }, nullptr,
          "BMP: bit fields need 16 or 32 bits per pixel"},
-        {"overlapping masks", [](BmpSpec& s) { s.bits = 16, s.compression = 3, s.masks = {0xF800, 0x0FE0, 0x1F}; },
+        {"overlapping masks", [](BmpLayout& s) { s.bits = 16, s.compression = 3, s.masks = {0xF800, 0x0FE0, 0x1F}; },
          nullptr, "BMP: invalid bit field masks"},
-        {"split mask", [](BmpSpec& s) { s.bits = 16, s.compression = 3, s.masks = {0xF000, 0x0505, 0}; }, nullptr,
+        {"split mask", [](BmpLayout& s) { s.bits = 16, s.compression = 3, s.masks = {0xF000, 0x0505, 0}; }, nullptr,
          "BMP: invalid bit field masks"},
-        {"mask beyond 16 bits", [](BmpSpec& s) { s.bits = 16, s.compression = 3, s.masks = {0x10000, 0xF0, 0xF}; },
+        {"mask beyond 16 bits", [](BmpLayout& s) { s.bits = 16, s.compression = 3, s.masks = {0x10000, 0xF0, 0xF}; },
          nullptr, "BMP: invalid bit field masks"},
-        {"truncated masks", [](BmpSpec& s) { s.bits = 16, s.compression = 3, s.palette.clear(); },
+        {"truncated masks", [](BmpLayout& s) { s.bits = 16, s.compression = 3, s.palette.clear(); },
          [](auto& b) { b.resize(14 + 40 + 6); }, "BMP: truncated bit field masks"},
         {"header size 200", nullptr, [](auto& b) { b[14] = 200; }, "BMP: unsupported header size 200"},
         {"truncated header", nullptr, [](auto& b) { b.resize(30); }, "BMP: truncated header"},
@@ -599,16 +599,16 @@ TEST(BmpFormats, RefusedFiles) {
         {"truncated pixels", nullptr, [](auto& b) { b.resize(b.size() - 3); }, "BMP: truncated pixel data"},
         {"offset beyond the end", nullptr, [](auto& b) { b[11] = 0x40; }, "BMP: pixel data offset outside the file"},
         {"offset inside the header", nullptr, [](auto& b) { b[10] = 20; }, "BMP: pixel data offset inside the header"},
-        {"no room for the colour table", [](BmpSpec& s) { s.palette.clear(), s.colorsUsed = 0; }, nullptr,
+        {"no room for the colour table", [](BmpLayout& s) { s.palette.clear(), s.colorsUsed = 0; }, nullptr,
          "BMP: the colour table is missing"},
-        {"zero width", [](BmpSpec& s) { s.width = 0; }, nullptr, "The picture has no pixels (0 x 1)"},
-        {"top-down RLE", [](BmpSpec& s) { s.height = -1, s.compression = 1; }, nullptr,
+        {"zero width", [](BmpLayout& s) { s.width = 0; }, nullptr, "The picture has no pixels (0 x 1)"},
+        {"top-down RLE", [](BmpLayout& s) { s.height = -1, s.compression = 1; }, nullptr,
          "BMP: a compressed bitmap cannot be top-down"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        BmpSpec s = good;
-        if (c.spec) c.spec(s);
+        BmpLayout s = good;
+        if (c.spoil) c.spoil(s);
         std::vector<std::uint8_t> bytes = MakeBmp(s);
         if (c.bytes) c.bytes(bytes);
         EXPECT_EQ(BytesError(bytes), c.error);
@@ -618,8 +618,8 @@ TEST(BmpFormats, RefusedFiles) {
 // ---------------------------------------------------------------------------
 // RLE.
 
-BmpSpec Rle(int bits, int width, int height, std::vector<std::uint8_t> stream) {
-    BmpSpec s;
+BmpLayout Rle(int bits, int width, int height, std::vector<std::uint8_t> stream) {
+    BmpLayout s;
     s.bits = bits;
     s.compression = bits == 8 ? 1 : 2;
     s.width = width;
@@ -661,7 +661,7 @@ TEST(BmpRle, DecodesRunsAbsoluteRunsAndSkips) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const BmpSpec s = Rle(c.bits, c.width, c.height, c.stream);
+        const BmpLayout s = Rle(c.bits, c.width, c.height, c.stream);
         TRecordingSink sink;
         const auto bytes = MakeBmp(s);
         DecodeMemory(bytes.data(), bytes.size(), Format("BMP"), sink);

@@ -32,7 +32,7 @@ struct Frame {
     std::vector<std::uint8_t> pixels;  // width x height indices, top row first
 };
 
-struct GifSpec {
+struct GifPicture {
     int width = 0, height = 0;
     std::vector<TColor> global;  // the global colour table; empty for none
     int background = 0;
@@ -63,8 +63,8 @@ std::vector<int> InterlacedOrder(int height) {
     return order;
 }
 
-// Writes `spec` with giflib's encoder; returns the file's path.
-fs::path WriteGif(const std::string& name, const GifSpec& spec) {
+// Writes `picture` with giflib's encoder; returns the file's path.
+fs::path WriteGif(const std::string& name, const GifPicture& picture) {
     const fs::path path = ScratchDir() / name;
     int error = 0;
     GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
@@ -73,10 +73,10 @@ fs::path WriteGif(const std::string& name, const GifSpec& spec) {
         return path;
     }
     EGifSetGifVersion(gif, true);
-    ColorMapObject* global = MakeMap(spec.global);
-    EXPECT_EQ(EGifPutScreenDesc(gif, spec.width, spec.height, 8, spec.background, global), GIF_OK);
+    ColorMapObject* global = MakeMap(picture.global);
+    EXPECT_EQ(EGifPutScreenDesc(gif, picture.width, picture.height, 8, picture.background, global), GIF_OK);
     GifFreeMapObject(global);
-    for (const Frame& frame : spec.frames) {
+    for (const Frame& frame : picture.frames) {
         if (frame.transparent >= 0) {
             GraphicsControlBlock gcb{};
             gcb.DisposalMode = DISPOSAL_UNSPECIFIED;
@@ -175,7 +175,7 @@ struct PixelCheck {
 
 struct CompositionCase {
     const char* name;
-    GifSpec spec;
+    GifPicture picture;
     TPixelFormat format;
     std::vector<PixelCheck> pixels;
 };
@@ -258,9 +258,9 @@ std::vector<CompositionCase> CompositionCases() {
 TEST(GifPicture, FirstFrameComposition) {
     for (const CompositionCase& c : CompositionCases()) {
         SCOPED_TRACE(c.name);
-        const TBitmap bitmap = Decode(WriteGif(std::string(c.name) + ".gif", c.spec), "GIF");
-        ASSERT_EQ(bitmap.Width(), c.spec.width);
-        ASSERT_EQ(bitmap.Height(), c.spec.height);
+        const TBitmap bitmap = Decode(WriteGif(std::string(c.name) + ".gif", c.picture), "GIF");
+        ASSERT_EQ(bitmap.Width(), c.picture.width);
+        ASSERT_EQ(bitmap.Height(), c.picture.height);
         EXPECT_EQ(bitmap.PixelFormat(), c.format);
         for (const PixelCheck& p : c.pixels)
             EXPECT_EQ(PixelOf(bitmap, p.x, p.y), RgbaOf(p.colour)) << "pixel " << p.x << ", " << p.y;
@@ -323,7 +323,7 @@ Frame Striped(int left, int top, int width, int height, bool interlace) {
 
 struct OrderCase {
     const char* name;
-    GifSpec spec;
+    GifPicture picture;
     std::vector<int> order;
 };
 
@@ -340,7 +340,7 @@ TEST(GifRows, DeliveredInStoredOrder) {
     };
     for (const OrderCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path path = WriteGif(std::string(c.name) + ".gif", c.spec);
+        const fs::path path = WriteGif(std::string(c.name) + ".gif", c.picture);
         TRecordingSink sink;
         DecodeFile(path.string(), Format("GIF"), sink);
         EXPECT_TRUE(sink.ended);
@@ -348,11 +348,11 @@ TEST(GifRows, DeliveredInStoredOrder) {
 
         // Each row holds its own stripe colour or the fill.
         const TBitmap bitmap = Decode(path, "GIF");
-        const Frame& f = c.spec.frames[0];
-        for (int y = 0; y < c.spec.height; ++y) {
+        const Frame& f = c.picture.frames[0];
+        for (int y = 0; y < c.picture.height; ++y) {
             const int frameRow = y - f.top;
             const TColor want = frameRow >= 0 && frameRow < f.height ? kGlobal[std::size_t(frameRow % 4)] : clWhite;
-            EXPECT_EQ(PixelOf(bitmap, c.spec.width - 1, y), RgbaOf(want)) << "row " << y;
+            EXPECT_EQ(PixelOf(bitmap, c.picture.width - 1, y), RgbaOf(want)) << "row " << y;
         }
     }
 }

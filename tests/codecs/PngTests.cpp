@@ -68,7 +68,7 @@ Bytes ZlibStored(const Bytes& raw) {
     return out;
 }
 
-struct PngSpec {
+struct PngLayout {
     std::uint32_t width = 1, height = 1;
     int depth = 8, colourType = 0;
     Bytes plte;                // PLTE chunk data (RGB triples), omitted when empty
@@ -76,17 +76,17 @@ struct PngSpec {
     std::vector<Bytes> rows;   // raw rows, filter byte (0) added by the writer
 };
 
-Bytes MakePng(const PngSpec& spec) {
+Bytes MakePng(const PngLayout& layout) {
     Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     Bytes ihdr;
-    PutBE32(ihdr, spec.width);
-    PutBE32(ihdr, spec.height);
-    ihdr.insert(ihdr.end(), {std::uint8_t(spec.depth), std::uint8_t(spec.colourType), 0, 0, 0});
+    PutBE32(ihdr, layout.width);
+    PutBE32(ihdr, layout.height);
+    ihdr.insert(ihdr.end(), {std::uint8_t(layout.depth), std::uint8_t(layout.colourType), 0, 0, 0});
     PutChunk(out, "IHDR", ihdr);
-    if (!spec.plte.empty()) PutChunk(out, "PLTE", spec.plte);
-    if (!spec.trns.empty()) PutChunk(out, "tRNS", spec.trns);
+    if (!layout.plte.empty()) PutChunk(out, "PLTE", layout.plte);
+    if (!layout.trns.empty()) PutChunk(out, "tRNS", layout.trns);
     Bytes raw;
-    for (const Bytes& row : spec.rows) {
+    for (const Bytes& row : layout.rows) {
         raw.push_back(0);
         raw.insert(raw.end(), row.begin(), row.end());
     }
@@ -112,7 +112,7 @@ std::size_t FindChunk(const Bytes& png, const char* type) {
 
 struct AlphaCase {
     const char* name;
-    PngSpec spec;
+    PngLayout layout;
     std::vector<Rgba> want;  // row 0, premultiplied as stored
 };
 
@@ -144,7 +144,7 @@ const AlphaCase kAlphaCases[] = {
 TEST(PngAlpha, CompositedOverBlackWithTheKindsRounding) {
     for (const AlphaCase& c : kAlphaCases) {
         SCOPED_TRACE(c.name);
-        const TBitmap bitmap = DecodeBytes(MakePng(c.spec), "PNG");
+        const TBitmap bitmap = DecodeBytes(MakePng(c.layout), "PNG");
         ASSERT_EQ(bitmap.PixelFormat(), pf32bit);
         ASSERT_TRUE(bitmap.HasAlpha());
         ASSERT_EQ(bitmap.Width(), int(c.want.size()));
@@ -160,7 +160,7 @@ TEST(PngAlpha, CompositedOverBlackWithTheKindsRounding) {
 
 struct StoredCase {
     const char* name;
-    PngSpec spec;
+    PngLayout layout;
     TPixelFormat format;
     std::vector<TColor> palette;  // expected palette (indexed formats)
     std::vector<TColor> want;     // colours of row 0
@@ -207,7 +207,7 @@ const StoredCase kStoredCases[] = {
 TEST(PngStored, FormatFollowsBitDepthAndRowsAreClean) {
     for (const StoredCase& c : kStoredCases) {
         SCOPED_TRACE(c.name);
-        const TBitmap bitmap = DecodeBytes(MakePng(c.spec), "PNG");
+        const TBitmap bitmap = DecodeBytes(MakePng(c.layout), "PNG");
         ASSERT_EQ(bitmap.PixelFormat(), c.format);
         EXPECT_FALSE(bitmap.HasAlpha());
         EXPECT_EQ(bitmap.Palette(), c.palette);
