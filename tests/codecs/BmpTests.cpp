@@ -23,14 +23,6 @@ namespace {
 // ---------------------------------------------------------------------------
 // Writing small BMP files.
 
-void Put16(std::vector<std::uint8_t>& v, unsigned x) {
-    v.push_back(std::uint8_t(x));
-    v.push_back(std::uint8_t(x >> 8));
-}
-void Put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
-    Put16(v, x & 0xFFFF);
-    Put16(v, x >> 16);
-}
 
 struct BmpLayout {
     std::uint32_t headerSize = 40;

@@ -24,6 +24,15 @@ namespace codectest {
 
 fs::path CorpusDir() { return fs::path(GLOXEN_SOURCE_DIR).parent_path() / "shared" / "corpora"; }
 
+void Put16(std::vector<std::uint8_t>& v, unsigned x) {
+    v.push_back(std::uint8_t(x));
+    v.push_back(std::uint8_t(x >> 8));
+}
+void Put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
+    Put16(v, x & 0xFFFF);
+    Put16(v, x >> 16);
+}
+
 void ExpectEveryCorpusFileListed(const std::vector<std::string>& folders, const std::string& extension,
                                  const std::vector<std::string>& listed) {
     for (const std::string& folder : folders)

@@ -21,6 +21,10 @@ std::filesystem::path CorpusDir();
 void ExpectEveryCorpusFileListed(const std::vector<std::string>& folders, const std::string& extension,
                                  const std::vector<std::string>& listed);
 
+// Appends a little-endian 16- or 32-bit value, for writing fixtures.
+void Put16(std::vector<std::uint8_t>& v, unsigned x);
+void Put32(std::vector<std::uint8_t>& v, std::uint32_t x);
+
 // A fresh scratch folder for one test program, removed at exit.
 std::filesystem::path ScratchDir();
 // Writes `bytes` to a file named `name` in the scratch folder; its path.

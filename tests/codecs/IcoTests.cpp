@@ -17,14 +17,6 @@ using namespace codectest;
 
 namespace {
 
-void Put16(std::vector<std::uint8_t>& v, unsigned x) {
-    v.push_back(std::uint8_t(x));
-    v.push_back(std::uint8_t(x >> 8));
-}
-void Put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
-    Put16(v, x & 0xFFFF);
-    Put16(v, x >> 16);
-}
 std::uint32_t Get32(const std::vector<std::uint8_t>& v, std::size_t at) {
     return std::uint32_t(v[at]) | (std::uint32_t(v[at + 1]) << 8) | (std::uint32_t(v[at + 2]) << 16) |
            (std::uint32_t(v[at + 3]) << 24);
