@@ -11,9 +11,8 @@
 
 namespace raster {
 
-std::vector<TColor> ConversionPalette(TPixelFormat format, const TBitmap& source) {
+std::vector<TColor> ConversionPalette(TPixelFormat format, const std::vector<TColor>& own) {
     if (format == pf1bit) {
-        const std::vector<TColor>& own = source.Palette();
         if (own.empty()) return MonochromePalette();
         return {own[0], own.size() > 1 ? own[1] : clBlack};
     }

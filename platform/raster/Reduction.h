@@ -14,7 +14,10 @@ namespace raster {
 // (black where a second entry is missing) and black and white otherwise;
 // pf4bit the 16 standard colours; pf8bit the halftone palette, whatever the
 // source had. Empty for true-colour formats.
-std::vector<TColor> ConversionPalette(TPixelFormat format, const TBitmap& source);
+std::vector<TColor> ConversionPalette(TPixelFormat format, const std::vector<TColor>& sourcePalette);
+inline std::vector<TColor> ConversionPalette(TPixelFormat format, const TBitmap& source) {
+    return ConversionPalette(format, source.Palette());
+}
 
 // Maps a plain colour to the colour it becomes in a bitmap of `format` with
 // `palette` (the nearest entry, or the nearest 15- or 16-bit colour; true

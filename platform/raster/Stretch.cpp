@@ -24,6 +24,9 @@
 // would (indexed sources through their palette once), so it draws exactly
 // what converting a copy first would, without the copy.
 
+#include "StretchSampler.h"
+
+#include "Exception.h"
 #include "Palettes.h"
 #include "PixelFormats.h"
 #include "Reduction.h"
@@ -32,6 +35,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -111,20 +115,47 @@ void NearerBits(const std::uint8_t* row, int first, int count, const TwoColorTes
     }
 }
 
+// How a one-bit copy sees the source: its two entries and, for each source
+// pixel, which of them it becomes. Shared by the drawing and by the sampler
+// that stands in for a picture arriving row by row.
+struct OneBitRule {
+    TColor Entry0, Entry1;
+    TwoColorTest Two;
+    // Indexed sources: each palette index mapped to 0 or 1.
+    std::array<std::uint8_t, 256> BitOf{};
+
+    // `copyPalette` is the one-bit copy's table; `same` when the source is
+    // itself one-bit (its indices are then kept as they are).
+    OneBitRule(const std::vector<TColor>& sourcePalette, const std::vector<TColor>& copyPalette, bool same)
+        : Entry0(copyPalette.size() > 0 ? copyPalette[0] : clBlack),
+          Entry1(copyPalette.size() > 1 ? copyPalette[1] : clBlack),
+          Two(Entry0, Entry1) {
+        const auto raw = FullPalette(sourcePalette);
+        for (std::size_t i = 0; i < 256; ++i) BitOf[i] = std::uint8_t(same ? (i & 1u) : Two.Index(raw[i]));
+    }
+
+    // bits[i] = the entry (0 or 1) that source pixel first + i of `row`
+    // becomes, for i < count.
+    template <class S>
+    void RowBits(const std::uint8_t* row, int first, int count, std::uint8_t* bits) const {
+        if constexpr (std::is_same_v<S, Format24> || std::is_same_v<S, Format32>) {
+            NearerBits<S::kBits / 8>(row, first, count, Two, bits);
+        } else if constexpr (S::kIndexed) {
+            for (int i = 0; i < count; ++i) bits[i] = BitOf[S::Index(row, first + i)];
+        } else {
+            for (int i = 0; i < count; ++i) bits[i] = std::uint8_t(Two.Index(S::Color(row, first + i)));
+        }
+    }
+};
+
 // Adds to ones[k] the number of pixels in columns [begins[k], ends[k]) of
 // one source row that reduce to entry 1. The spans are consecutive, so the
 // row's bits are worked out once over their union and then summed per span.
 template <class S>
-void CountOnes(const std::uint8_t* row, const int* begins, const int* ends, int n, const TwoColorTest& two,
-               const std::uint8_t* bitOf, std::uint8_t* bits, std::uint64_t* ones) {
-    const int first = begins[0], count = ends[n - 1] - first;
-    if constexpr (std::is_same_v<S, Format24> || std::is_same_v<S, Format32>) {
-        NearerBits<S::kBits / 8>(row, first, count, two, bits);
-    } else if constexpr (S::kIndexed) {
-        for (int i = 0; i < count; ++i) bits[i] = bitOf[S::Index(row, first + i)];
-    } else {
-        for (int i = 0; i < count; ++i) bits[i] = std::uint8_t(two.Index(S::Color(row, first + i)));
-    }
+void CountOnes(const std::uint8_t* row, const int* begins, const int* ends, int n, const OneBitRule& rule,
+               std::uint8_t* bits, std::uint64_t* ones) {
+    const int first = begins[0];
+    rule.RowBits<S>(row, first, ends[n - 1] - first, bits);
     for (int k = 0; k < n; ++k) {
         unsigned sum = 0;
         for (int i = begins[k] - first, end = ends[k] - first; i < end; ++i) sum += bits[i];
@@ -194,16 +225,8 @@ void Draw(TBitmap& target, const TRect& rect, const TBitmap& sourceArg, TPixelFo
         spanEnd[k] = std::max(columns[k] + 1, columns[k + 1]);
     }
 
-    // One-bit copies: each source palette index (or colour) mapped to 0 or 1
-    // of the copy's two entries.
-    const TColor entry0 = copyPalette.size() > 0 ? copyPalette[0] : clBlack;
-    const TColor entry1 = copyPalette.size() > 1 ? copyPalette[1] : clBlack;
-    const TwoColorTest two(entry0, entry1);
-    std::array<std::uint8_t, 256> bitOf{};
-    if (oneBit) {
-        const auto raw = FullPalette(source.Palette());
-        for (std::size_t i = 0; i < 256; ++i) bitOf[i] = std::uint8_t(same ? (i & 1u) : two.Index(raw[i]));
-    }
+    const OneBitRule rule(source.Palette(), copyPalette, same);
+    const TColor entry0 = rule.Entry0, entry1 = rule.Entry1;
 
     DispatchFormat(sourceFormat, [&](auto s) {
         using S = decltype(s);
@@ -216,8 +239,8 @@ void Draw(TBitmap& target, const TRect& rect, const TBitmap& sourceArg, TPixelFo
                     const int rowEnd = std::max(rowBegin + 1, SourceIndex(j + 1, srcH, dstH));
                     std::fill(ones.begin(), ones.end(), 0u);
                     for (int sy = rowBegin; sy < rowEnd; ++sy)
-                        CountOnes<S>(source.ScanLine(sy), spanBegin.data(), spanEnd.data(), n, two, bitOf.data(),
-                                     rowBits.data(), ones.data());
+                        CountOnes<S>(source.ScanLine(sy), spanBegin.data(), spanEnd.data(), n, rule, rowBits.data(),
+                                     ones.data());
                     for (int k = 0; k < n; ++k) {
                         const std::size_t i = std::size_t(k);
                         const std::uint64_t total =
@@ -267,4 +290,143 @@ void TCanvas::StretchDraw(const TRect& rect, const TBitmap& source) {
 
 void StretchDrawReduced(TBitmap& target, const TRect& rect, const TBitmap& source, TPixelFormat format) {
     Draw(target, rect, source, format);
+}
+
+// ---------------------------------------------------------------------------
+// TStretchSampler
+
+namespace {
+
+// Source index i of `count` targets over `from` sources, as the drawing
+// samples it; for a shrink the indices are strictly increasing.
+std::vector<int> SampledIndices(int from, int count) {
+    std::vector<int> indices(std::size_t(count) + 1);
+    for (int k = 0; k <= count; ++k) indices[std::size_t(k)] = SourceIndex(k, from, count);
+    return indices;
+}
+
+}  // namespace
+
+TStretchSampler::TStretchSampler(int width, int height, TPixelFormat format, const std::vector<TColor>& palette,
+                                 bool hasAlpha, int targetWidth, int targetHeight, TPixelFormat drawFormat)
+    : width_(width), height_(height), format_(format), palette_(palette), hasAlpha_(hasAlpha),
+      drawFormat_(drawFormat) {
+    BitsPerPixel(format);
+    BitsPerPixel(drawFormat);
+    if (width < 1 || height < 1 || targetWidth < 1 || targetHeight < 1)
+        throw EInvalidGraphic("Bitmap image is not valid");
+    const bool shrinkColumns = targetWidth < width, shrinkRows = targetHeight < height;
+    summarise_ = drawFormat == pf1bit && (shrinkColumns || shrinkRows);
+    rowSlot_.assign(std::size_t(height), -1);
+
+    if (!summarise_) {
+        // Plain sampling: when a side shrinks, the stand-in keeps the sampled
+        // line for each target line (so it maps one to one); otherwise it
+        // keeps every line and the drawing samples it as it would the picture.
+        const std::vector<int> rows = SampledIndices(height, targetHeight);
+        const int keptRows = shrinkRows ? targetHeight : height;
+        for (int j = 0; j < keptRows; ++j) rowSlot_[std::size_t(shrinkRows ? rows[std::size_t(j)] : j)] = j;
+        if (shrinkColumns) {
+            columns_ = SampledIndices(width, targetWidth);
+            columns_.pop_back();
+        }
+        kept_.SetPixelFormat(format);
+        kept_.SetHasAlpha(hasAlpha);
+        kept_.SetSize(shrinkColumns ? targetWidth : width, keptRows);
+        if (!palette.empty()) kept_.SetPalette(palette);
+        return;
+    }
+
+    // Summarising: the spans the one-bit drawing joins. A span covers at
+    // least one source line; when a side does not shrink each span is one.
+    const int spans = shrinkColumns ? targetWidth : width;
+    columns_.resize(std::size_t(spans));
+    spanEnd_.resize(std::size_t(spans));
+    const std::vector<int> cols = SampledIndices(width, targetWidth);
+    for (int k = 0; k < spans; ++k) {
+        columns_[std::size_t(k)] = shrinkColumns ? cols[std::size_t(k)] : k;
+        spanEnd_[std::size_t(k)] = shrinkColumns ? std::max(cols[std::size_t(k)] + 1, cols[std::size_t(k) + 1]) : k + 1;
+    }
+    summaryRows_ = shrinkRows ? targetHeight : height;
+    if (shrinkRows) {
+        const std::vector<int> rows = SampledIndices(height, targetHeight);
+        for (int j = 0; j < targetHeight; ++j)
+            for (int y = rows[std::size_t(j)]; y < std::max(rows[std::size_t(j)] + 1, rows[std::size_t(j) + 1]); ++y)
+                rowSlot_[std::size_t(y)] = j;
+    } else {
+        for (int y = 0; y < height; ++y) rowSlot_[std::size_t(y)] = y;
+    }
+    seen_.assign(std::size_t(spans) * std::size_t(summaryRows_), 0);
+    rowBits_.resize(std::size_t(width));
+}
+
+void TStretchSampler::AddRow(int y, const std::uint8_t* row) {
+    if (!NeedsRow(y)) return;
+    const int slot = rowSlot_[std::size_t(y)];
+    if (!summarise_) {
+        std::uint8_t* out = kept_.ScanLine(slot);
+        if (columns_.empty()) {
+            std::memcpy(out, row, RowStride(width_, BitsPerPixel(format_)));
+            return;
+        }
+        DispatchFormat(format_, [&](auto s) {
+            using S = decltype(s);
+            const int n = int(columns_.size());
+            if constexpr (S::kBits >= 8) {
+                constexpr std::size_t bytes = S::kBits / 8;
+                for (int k = 0; k < n; ++k)
+                    std::memcpy(out + std::size_t(k) * bytes, row + std::size_t(columns_[std::size_t(k)]) * bytes,
+                                bytes);
+            } else {
+                for (int k = 0; k < n; ++k) S::SetIndex(out, k, S::Index(row, columns_[std::size_t(k)]));
+            }
+        });
+        return;
+    }
+
+    const bool same = format_ == pf1bit;
+    const OneBitRule rule(palette_, same ? palette_ : ConversionPalette(pf1bit, palette_), same);
+    const int first = columns_.front(), count = spanEnd_.back() - first;
+    DispatchFormat(format_, [&](auto s) { rule.RowBits<decltype(s)>(row, first, count, rowBits_.data()); });
+    std::uint8_t* seen = seen_.data() + std::size_t(slot) * columns_.size();
+    for (std::size_t k = 0; k < columns_.size(); ++k) {
+        unsigned found = 0;
+        for (int i = columns_[k] - first, end = spanEnd_[k] - first; i < end && found != 3; ++i)
+            found |= rowBits_[std::size_t(i)] ? 2u : 1u;
+        seen[k] |= std::uint8_t(found);
+    }
+}
+
+TBitmap TStretchSampler::StandIn() const {
+    if (!summarise_) return kept_;
+
+    // A one-bit picture whose palette is the copy's two entries and in which
+    // each summary cell becomes two pixels along a side the drawing shrinks:
+    // (0, 1) when the span held both entries, (0, 0) or (1, 1) when it held
+    // one. The drawing joins exactly those two, so each target pixel comes
+    // out as it would from the whole span.
+    const bool same = format_ == pf1bit;
+    const OneBitRule rule(palette_, same ? palette_ : ConversionPalette(pf1bit, palette_), same);
+    const int spans = int(columns_.size());
+    const bool pairsAcross = spans < width_;
+    TBitmap standIn;
+    standIn.SetPixelFormat(pf1bit);
+    standIn.SetSize(pairsAcross ? spans * 2 : spans, pairsAcross ? summaryRows_ : summaryRows_ * 2);
+    standIn.SetPalette({rule.Entry0, rule.Entry1});
+    for (int j = 0; j < summaryRows_; ++j) {
+        const std::uint8_t* seen = seen_.data() + std::size_t(j) * std::size_t(spans);
+        std::uint8_t* first = standIn.ScanLine(pairsAcross ? j : 2 * j);
+        std::uint8_t* second = pairsAcross ? first : standIn.ScanLine(2 * j + 1);
+        for (int k = 0; k < spans; ++k) {
+            const unsigned has0 = seen[k] & 1u, has1 = (seen[k] >> 1) & 1u;
+            if (pairsAcross) {
+                Format1::SetIndex(first, 2 * k, has0 ? 0 : 1);
+                Format1::SetIndex(first, 2 * k + 1, has1 ? 1 : 0);
+            } else {
+                Format1::SetIndex(first, k, has0 ? 0 : 1);
+                Format1::SetIndex(second, k, has1 ? 1 : 0);
+            }
+        }
+    }
+    return standIn;
 }
