@@ -1,0 +1,220 @@
+#include "Arguments.h"
+
+#include "ConvertOptions.h"
+#include "Libfunc.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* ProgramName = "gloxen-convert";
+
+// A whole positive decimal number that fits the icon writer's int sizes:
+// digits only, no sign, no blanks; nothing otherwise.
+std::optional<std::int32_t> PositiveDecimal(std::string_view text) {
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    std::int32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value <= 0)
+        return std::nullopt;
+    return value;
+}
+
+// The depth list's texts without their "bit": "1", "4", ... "32".
+std::string_view DepthNumber(const TDepthItem& item) {
+    std::string_view text = item.Text;
+    if (text.ends_with("bit"))
+        text.remove_suffix(3);
+    return text;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// The name an icon gets from a picture's name. Trailing slashes are dropped
+// first, so that a folder given by mistake ("pics/") is planned as
+// "pics.ico" and reported as a folder when its turn comes, rather than
+// colliding with other such names at ".ico".
+std::string IconNameFor(std::string picture) {
+    while (picture.size() > 1 && picture.back() == '/')
+        picture.pop_back();
+    return IconFileName(picture);
+}
+
+std::string FileNameOf(std::string picture) {
+    while (picture.size() > 1 && picture.back() == '/')
+        picture.pop_back();
+    return fs::path(picture).filename().string();
+}
+
+fs::path Normal(const std::string& path) { return fs::absolute(fs::path(path)).lexically_normal(); }
+
+unsigned DefaultJobs() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+}  // namespace
+
+void ApplySize(const std::string& text, bool allowLarge, TConvertSettings& settings) {
+    if (text == "original") {
+        settings.OriginalSize = true;
+        return;
+    }
+    TIconSize size;
+    bool known = false;
+    for (const TSizeItem& item : SizeItems)
+        if (item.Width > 0 && text == std::to_string(item.Width)) {
+            size = {item.Width, item.Height};
+            known = true;
+        }
+    if (!known) {
+        const std::size_t cross = text.find_first_of("xX");
+        const auto width = cross == std::string::npos ? std::nullopt : PositiveDecimal(std::string_view(text).substr(0, cross));
+        const auto height = cross == std::string::npos ? std::nullopt : PositiveDecimal(std::string_view(text).substr(cross + 1));
+        if (!width || !height)
+            throw EArgumentError("--size " + Quoted(text) +
+                                 ": give original, 16, 32, 48, 64, 128, 256 or WIDTHxHEIGHT in pixels (for example 40x30)");
+        size = {*width, *height};
+    }
+    if (!allowLarge && NeedsSizeConfirmation(size))
+        throw EArgumentError("--size " + text + ": an icon larger than " + std::to_string(MaxIconSide) + " x " +
+                             std::to_string(MaxIconSide) + " is written only with --allow-large");
+    settings.OriginalSize = false;
+    settings.Size = size;
+}
+
+TPixelFormat ParseDepth(const std::string& text) {
+    std::string accepted;
+    for (const TDepthItem& item : DepthItems) {
+        if (DepthNumber(item) == text)
+            return item.Format;
+        accepted += (accepted.empty() ? "" : ", ") + std::string(DepthNumber(item));
+    }
+    throw EArgumentError("--depth " + Quoted(text) + ": give one of " + accepted + " (bits per pixel)");
+}
+
+void ApplyTransparency(const std::string& text, TConvertSettings& settings) {
+    if (text == "off") {
+        settings.Transparency = TTransparencyChoice::Off;
+        return;
+    }
+    if (text == "top-left") {
+        settings.Transparency = TTransparencyChoice::TopLeft;
+        return;
+    }
+    const bool hex = text.size() == 7 && text[0] == '#' &&
+                     std::all_of(text.begin() + 1, text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+    if (!hex)
+        throw EArgumentError("--transparent " + Quoted(text) + ": give off, top-left or a colour as #RRGGBB");
+    const unsigned long rgb = std::stoul(text.substr(1), nullptr, 16);
+    settings.Transparency = TTransparencyChoice::Colour;
+    settings.Colour = RGBColor(std::uint8_t(rgb >> 16), std::uint8_t(rgb >> 8), std::uint8_t(rgb));
+}
+
+std::vector<TIconJob> PlanIcons(const std::vector<std::string>& pictures, const std::string& output) {
+    if (pictures.empty())
+        throw EArgumentError("no picture given");
+    std::vector<TIconJob> jobs;
+    jobs.reserve(pictures.size());
+    if (output.empty()) {
+        for (const std::string& picture : pictures)
+            jobs.push_back({picture, IconNameFor(picture)});
+    } else {
+        std::error_code error;
+        const bool isFolder = fs::is_directory(output, error);
+        if (output.back() == '/' && !isFolder) {
+            const bool exists = fs::exists(output, error);
+            throw EArgumentError("-o " + output + ": " + (exists ? "not a folder" : "no such folder"));
+        }
+        if (isFolder) {
+            for (const std::string& picture : pictures)
+                jobs.push_back({picture, (fs::path(output) / IconNameFor(FileNameOf(picture))).string()});
+        } else {
+            if (pictures.size() > 1)
+                throw EArgumentError("-o " + output + " names one icon, but " + std::to_string(pictures.size()) +
+                                     " pictures were given; end the name with \"/\" for a folder");
+            jobs.push_back({pictures.front(), output});
+        }
+    }
+
+    // Two pictures writing one icon would leave the user with whichever
+    // finished last; refuse that before anything is converted.
+    std::map<fs::path, const TIconJob*> planned;
+    for (const TIconJob& job : jobs) {
+        const auto [at, added] = planned.emplace(Normal(job.Icon), &job);
+        if (!added)
+            throw EArgumentError(at->second->Picture + " and " + job.Picture + " would both be written to " + job.Icon);
+    }
+    return jobs;
+}
+
+int ParseCommandLine(int argc, const char* const* argv, TCommandLine& line) {
+    CLI::App app{"Turns pictures (BMP, JPEG, PNG, GIF, ICO) into single-image Windows icons (.ico).", ProgramName};
+    std::vector<std::string> pictures;
+    std::string output, size = "original", depth = "24", transparent;
+    bool allowLarge = false;
+    int jobs = int(std::min(DefaultJobs(), 1024u));
+
+    app.add_option("PICTURE", pictures, "The pictures to convert")->type_name("");
+    app.add_option("-o,--output", output,
+                   "The icon's file name (one picture), or a folder for all icons (ends in /, or exists); "
+                   "by default each icon is written beside its picture as NAME.ico")
+        ->type_name("FILE|DIR/");
+    app.add_option("--size", size, "original (the picture's size, default), 16, 32, 48, 64, 128, 256 or WxH")
+        ->type_name("SIZE");
+    app.add_option("--depth", depth, "Colour depth in bits per pixel: 1, 4, 8, 15, 16, 24 (default) or 32")
+        ->type_name("BITS");
+    app.add_option("--transparent", transparent,
+                   "off, top-left (the picture's top-left colour) or #RRGGBB; by default black is transparent "
+                   "when the top-left pixel is black")
+        ->type_name("COLOUR");
+    app.add_flag("--allow-large", allowLarge, "Write icons larger than 256 x 256");
+    app.add_option("-j,--jobs", jobs, "Pictures converted at the same time (default: the number of processors)")
+        ->type_name("N");
+    app.add_flag("-v,--verbose", line.Verbose, "One line per icon written, on standard output");
+    app.set_version_flag("--version", [] {
+        std::string version = GetShortVersion("/proc/self/exe");
+        if (version.empty())
+            throw Exception("the program's version record cannot be read");
+        return version;
+    });
+
+    const std::string hint = std::string("Run ") + ProgramName + " --help for the options.\n";
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == int(CLI::ExitCodes::Success))
+            return app.exit(e);  // --help, --version
+        std::cerr << ProgramName << ": " << e.what() << "\n" << hint;
+        return ExitBadArguments;
+    }
+
+    try {
+        if (jobs < 1)
+            throw EArgumentError("-j " + std::to_string(jobs) + ": give 1 or more jobs");
+        if (app.count("--output") > 0 && output.empty())
+            throw EArgumentError("-o: give a file or folder name");
+        ApplySize(size, allowLarge, line.Settings);
+        line.Settings.Depth = ParseDepth(depth);
+        if (app.count("--transparent") > 0)
+            ApplyTransparency(transparent, line.Settings);
+        line.Settings.AllowLarge = allowLarge;
+        line.Jobs = PlanIcons(pictures, output);
+        line.Threads = unsigned(std::min<std::size_t>(std::size_t(jobs), line.Jobs.size()));
+    } catch (const EArgumentError& e) {
+        std::cerr << ProgramName << ": " << e.Message() << "\n" << hint;
+        return ExitBadArguments;
+    }
+    return -1;
+}

@@ -1,0 +1,220 @@
+#include "Batch.h"
+
+#include "Exception.h"
+#include "PictureConverter.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The message the user reads for a failure: the innermost non-empty message
+// of the chain, as the window shows it (without the window's final dot, as
+// command-line messages go).
+std::string MessageOf(const Exception& e) {
+    std::string text = e.Message();
+    for (const Exception* inner = e.InnerException(); inner && inner != &e; inner = inner->InnerException())
+        if (!inner->Message().empty())
+            text = inner->Message();
+    return text.empty() ? "the conversion failed for an unknown reason" : text;
+}
+
+// Characters (not bytes) of a UTF-8 text, for fitting the progress line.
+std::size_t Columns(const std::string& text) {
+    return std::size_t(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// The last `columns` characters of `text`, never splitting a character.
+std::string Tail(const std::string& text, std::size_t columns) {
+    std::size_t at = text.size();
+    for (std::size_t kept = 0; at > 0 && kept < columns;) {
+        --at;
+        if ((text[at] & 0xC0) != 0x80)
+            ++kept;
+    }
+    return text.substr(at);
+}
+
+std::size_t TerminalWidth() {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
+// Everything the workers print goes through here, under one lock, so that
+// lines never interleave and the progress line is taken away before another
+// line is written and put back after it.
+class TReporter {
+public:
+    TReporter(std::size_t total, bool verbose, bool progress)
+        : total_(total), verbose_(verbose), progress_(progress), start_(Clock::now()) {}
+
+    void Started(const std::string& picture) {
+        const std::lock_guard lock(mutex_);
+        current_ = picture;
+        Draw(false);
+    }
+
+    void Converted(const TIconJob& job, const TIconImage& image, int depthBits) {
+        const std::lock_guard lock(mutex_);
+        ++done_;
+        if (verbose_) {
+            Clear();
+            // The bitmap header counts the mask rows in its height.
+            std::fprintf(stdout, "%s -> %s (%d x %d, %d bits)\n", job.Picture.c_str(), job.Icon.c_str(),
+                         int(image.Header.biWidth), int(image.Header.biHeight / 2), depthBits);
+            std::fflush(stdout);
+        }
+        Draw(verbose_);
+    }
+
+    void Failed(const std::string& picture, const std::string& reason) {
+        const std::lock_guard lock(mutex_);
+        ++done_;
+        ++failed_;
+        Clear();
+        std::fprintf(stderr, "gloxen-convert: %s: %s\n", picture.c_str(), reason.c_str());
+        std::fflush(stderr);
+        Draw(true);
+    }
+
+    std::size_t Failures() {
+        const std::lock_guard lock(mutex_);
+        return failed_;
+    }
+
+    void Finish() {
+        const std::lock_guard lock(mutex_);
+        Clear();
+    }
+
+private:
+    // Redraws at most ten times a second, unless `force` (the line was just
+    // cleared for another message).
+    void Draw(bool force) {
+        if (!progress_)
+            return;
+        const Clock::time_point now = Clock::now();
+        if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(100))
+            return;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        char head[96];
+        if (done_ > 0 && seconds > 0)
+            std::snprintf(head, sizeof head, "%zu/%zu, %.1f pictures/s: ", done_, total_, double(done_) / seconds);
+        else
+            std::snprintf(head, sizeof head, "%zu/%zu: ", done_, total_);
+        std::string text = head;
+        // One column stays free: a line that fills the terminal wraps on
+        // some terminals, and \r then returns to the wrong line.
+        const std::size_t width = TerminalWidth() - 1;
+        const std::size_t room = width > Columns(text) ? width - Columns(text) : 0;
+        if (Columns(current_) <= room)
+            text += current_;
+        else if (room > 3)
+            text += "..." + Tail(current_, room - 3);
+        Clear();
+        std::fprintf(stderr, "%s", text.c_str());
+        std::fflush(stderr);
+        shown_ = Columns(text);
+        drawn_ = true;
+        lastDraw_ = now;
+    }
+
+    void Clear() {
+        if (!progress_ || shown_ == 0)
+            return;
+        std::fprintf(stderr, "\r%s\r", std::string(shown_, ' ').c_str());
+        std::fflush(stderr);
+        shown_ = 0;
+    }
+
+    std::mutex mutex_;
+    const std::size_t total_;
+    const bool verbose_;
+    const bool progress_;
+    const Clock::time_point start_;
+    std::size_t done_ = 0;
+    std::size_t failed_ = 0;
+    std::string current_;
+    std::size_t shown_ = 0;  // columns of the progress line on screen
+    bool drawn_ = false;
+    Clock::time_point lastDraw_;
+};
+
+// The depth as the user gave it, for the -v line (the file itself is 24-bit
+// for every depth but 32).
+int DepthBits(TPixelFormat format) {
+    switch (format) {
+        case pf1bit: return 1;
+        case pf4bit: return 4;
+        case pf8bit: return 8;
+        case pf15bit: return 15;
+        case pf16bit: return 16;
+        case pf32bit: return 32;
+        default: return 24;
+    }
+}
+
+// Renders first and writes only a finished icon, so a failure leaves no file
+// behind and keeps an existing one.
+void ConvertOne(const TIconJob& job, const TConvertSettings& settings, TReporter& reporter) {
+    reporter.Started(job.Picture);
+    try {
+        // The decoders refuse a folder too, but by then an extension-less
+        // folder name has been refused as an unknown format; say what it is.
+        std::error_code error;
+        if (std::filesystem::is_directory(job.Picture, error))
+            throw EFOpenError("this is a folder, not a picture");
+        const TIconImage image = ConvertPicture(job.Picture, settings);
+        WriteIconFile(job.Icon, image);
+        reporter.Converted(job, image, DepthBits(settings.Depth));
+    } catch (const Exception& e) {
+        reporter.Failed(job.Picture, MessageOf(e));
+    } catch (const std::bad_alloc&) {
+        reporter.Failed(job.Picture, "out of memory");
+    } catch (const std::exception& e) {
+        reporter.Failed(job.Picture, e.what());
+    }
+}
+
+}  // namespace
+
+std::size_t RunBatch(const TCommandLine& line, bool showProgress) {
+    TReporter reporter(line.Jobs.size(), line.Verbose, showProgress);
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < line.Jobs.size();)
+            ConvertOne(line.Jobs[i], line.Settings, reporter);
+    };
+
+    // This thread is one of the workers. When the system grants fewer
+    // threads than asked, the ones there are share the work.
+    std::vector<std::jthread> helpers;
+    for (unsigned n = 1; n < line.Threads; ++n) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    work();
+    for (std::jthread& helper : helpers)
+        helper.join();
+    reporter.Finish();
+    return reporter.Failures();
+}
