@@ -94,17 +94,25 @@ void ReadUncompressed(std::FILE* file, const dib::TDibHeader& h, TImageInfo& inf
     std::vector<std::uint8_t> stored(direct ? 0 : stride);
 
     sink.Begin(info);
+    // A sink that samples a few rows gets them read where they lie; the rest
+    // of the file is never read. Otherwise the rows stream through the window.
+    int wanted = 0;
+    for (int y = 0; y < h.Height; ++y) wanted += sink.WantsRow(y);
+    const bool sparse = wanted < h.Height;
     dib::SeekTo(file, offset, kName);
-    TWindowReader in(file, need);
+    TWindowReader in(file, sparse ? 0 : need);
     for (int i = 0; i < h.Height; ++i) {
         const int y = h.TopDown ? i : h.Height - 1 - i;
+        if (sparse && !sink.WantsRow(y)) continue;
+        if (sparse) dib::SeekTo(file, offset + std::uint64_t(stride) * std::uint64_t(i), kName);
         std::uint8_t* row = sink.RowBuffer(y);
         const std::size_t bytes = i == h.Height - 1 ? used : stride;
+        std::uint8_t* storedRow = direct ? row : stored.data();
+        if (!(sparse ? dib::ReadExact(file, storedRow, bytes) : in.Read(storedRow, bytes)))
+            Fail("truncated pixel data");
         if (direct) {
-            if (!in.Read(row, bytes)) Fail("truncated pixel data");
             ClearPadding(row, h.Width, h.BitCount, outStride);
         } else {
-            if (!in.Read(stored.data(), bytes)) Fail("truncated pixel data");
             dib::MaskedRowTo24(h, stored.data(), row);
             std::memset(row + std::size_t(h.Width) * 3, 0, outStride - std::size_t(h.Width) * 3);
         }

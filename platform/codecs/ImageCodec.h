@@ -10,7 +10,9 @@
 //      sized from the header exists;
 //   3. call sink.Begin once, then hand over every row exactly once, complete,
 //      in the order the format stores them (bottom-up files deliver the
-//      bottom row first), each row with its number (0 = top);
+//      bottom row first), each row with its number (0 = top); a decoder that
+//      can pass over rows cheaply may leave out those the sink does not want
+//      (IRowSink::WantsRow);
 //   4. call sink.End.
 // A decoder raises EInvalidImage with a message that names the fault
 // ("BMP: truncated palette", "PNG: CRC error in IDAT") and never delivers a
@@ -53,6 +55,14 @@ public:
     // the decoder fills. It stays valid until RowDone(y).
     virtual std::uint8_t* RowBuffer(int y) = 0;
     virtual void RowDone(int y) = 0;
+    // Whether the sink needs row y. Asked after Begin. A decoder that can
+    // pass over a row without decoding it (an uncompressed BMP, whole blocks
+    // of a colour JPEG) leaves out the rows the sink does not want: no
+    // RowBuffer or RowDone for them. Other decoders deliver every row, and
+    // the sink drops what it does not need. The file is checked as a whole
+    // either way: a truncated or broken picture fails even where its bad
+    // part lies in rows left out.
+    virtual bool WantsRow(int /*y*/) const { return true; }
     // Called once after the last row.
     virtual void End() {}
 };

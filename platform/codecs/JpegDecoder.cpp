@@ -218,8 +218,22 @@ bool RunDecoder(TJpegJob& job, std::FILE* file) {
     const int width = int(cinfo->output_width);
     const std::size_t stride = RowStride(width, BitsPerPixel(job.format));
     const std::size_t used = std::size_t(width) * std::size_t(cinfo->output_components);
+    // Rows the sink does not want are skipped: libjpeg then leaves out the
+    // colour conversion of every such row and the inverse transform of whole
+    // blocks of them. Not for the dithered greyscale, whose error diffusion
+    // runs through every row.
+    const bool maySkip = !cinfo->quantize_colors;
     while (cinfo->output_scanline < cinfo->output_height) {
         const int y = int(cinfo->output_scanline);
+        if (maySkip && !job.sink->WantsRow(y)) {
+            JDIMENSION run = 1;
+            while (y + int(run) < int(cinfo->output_height) && !job.sink->WantsRow(y + int(run))) ++run;
+            if (jpeg_skip_scanlines(cinfo, run) != run) {
+                job.failure = TJpegFailure::Truncated;
+                return false;
+            }
+            continue;
+        }
         JSAMPROW row = job.sink->RowBuffer(y);
         if (jpeg_read_scanlines(cinfo, &row, 1) != 1) {
             // Only a suspending data source returns no row; stdio never does.
