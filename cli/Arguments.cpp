@@ -134,7 +134,8 @@ std::vector<TIconJob> PlanIcons(const std::vector<std::string>& pictures, const 
         std::error_code error;
         const bool isFolder = fs::is_directory(output, error);
         if (output.back() == '/' && !isFolder) {
-            const bool exists = fs::exists(output, error);
+            // "file/" does not exist as such; ask about "file".
+            const bool exists = fs::exists(fs::path(output).parent_path(), error);
             throw EArgumentError("-o " + output + ": " + (exists ? "not a folder" : "no such folder"));
         }
         if (isFolder) {
