@@ -309,8 +309,7 @@ std::vector<int> SampledIndices(int from, int count) {
 
 TStretchSampler::TStretchSampler(int width, int height, TPixelFormat format, const std::vector<TColor>& palette,
                                  bool hasAlpha, int targetWidth, int targetHeight, TPixelFormat drawFormat)
-    : width_(width), height_(height), format_(format), palette_(palette), hasAlpha_(hasAlpha),
-      drawFormat_(drawFormat) {
+    : width_(width), height_(height), format_(format), palette_(palette) {
     BitsPerPixel(format);
     BitsPerPixel(drawFormat);
     if (width < 1 || height < 1 || targetWidth < 1 || targetHeight < 1)

@@ -42,8 +42,6 @@ private:
     int width_, height_;
     TPixelFormat format_;
     std::vector<TColor> palette_;
-    bool hasAlpha_;
-    TPixelFormat drawFormat_;
     // The one-bit copy of a shrink: spans of source pixels are summarised.
     bool summarise_;
     // The stand-in row (or, when summarising, the summary row) that each
