@@ -27,7 +27,7 @@ out), then each job runs --runs times with the contenders interleaved, the
 order rotating from run to run; the table shows medians. Peak memory is the
 largest resident size of the contender's process, as GNU time reports it
 (ru_maxrss of its one child; see run_process for why not from this script),
-the largest over the runs; for Pillow that includes the Python interpreter,
+again the median over the runs; for Pillow that includes the Python interpreter,
 and for ImageMagick's sequence it is the largest of its processes. A
 converter that works in threads has them all counted; worker processes would
 each count on their own.
@@ -276,7 +276,7 @@ class Contender:
         return statistics.median(self.times) if self.times else None
 
     def peak_mib(self):
-        return max(self.peaks) / 2**20 if self.peaks else None
+        return statistics.median(self.peaks) / 2**20 if self.peaks else None
 
 
 # ---------------------------------------------------------------------------
