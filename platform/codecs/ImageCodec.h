@@ -38,8 +38,13 @@ struct TImageInfo {
     // The colour table of an indexed format (at most 2^bits entries).
     std::vector<TColor> Palette;
     // pf32bit only: the fourth byte is the pixel's opacity and the colour
-    // channels are premultiplied by it.
+    // channels are premultiplied by it (unless StraightAlpha says otherwise).
     bool HasAlpha = false;
+    // pf32bit with HasAlpha only, and only for a sink that asked for it
+    // (IRowSink::WantsStraightAlpha): the colour channels are not
+    // premultiplied. B, G, R and A are the file's own values, so a fully
+    // transparent pixel keeps whatever colour the file gives it.
+    bool StraightAlpha = false;
 };
 
 // Where a decoder puts the rows. A full-size bitmap is one sink; a converter
@@ -63,6 +68,16 @@ public:
     // either way: a truncated or broken picture fails even where its bad
     // part lies in rows left out.
     virtual bool WantsRow(int /*y*/) const { return true; }
+    // Whether the sink wants the picture's own opacity with straight colour
+    // channels. Asked once, before Begin. When it does, a decoder whose
+    // picture carries opacity (PNG with an alpha channel or a tRNS chunk, an
+    // icon, a GIF with a transparent colour or a first frame smaller than
+    // the screen) delivers pf32bit with HasAlpha and StraightAlpha, the
+    // file's values untouched; a picture without opacity (BMP, JPEG, a PNG
+    // without transparency) comes as it would otherwise. The default, false,
+    // gives premultiplied opacity composited over black, as the window
+    // expects.
+    virtual bool WantsStraightAlpha() const { return false; }
     // Called once after the last row.
     virtual void End() {}
 };

@@ -22,6 +22,16 @@
 // - No gamma or colour-space correction: the file's own values. Ancillary
 //   chunks other than tRNS are skipped unread.
 //
+// A sink that wants straight alpha (IRowSink::WantsStraightAlpha) gets every
+// picture with opacity as pf32bit with HasAlpha and StraightAlpha: B, G, R, A
+// exactly as stored, nothing premultiplied or rounded (16-bit channels still
+// cut to their high byte). That covers the alpha colour types, palette files
+// as above, and also grey and RGB files with a tRNS colour: a pixel whose
+// stored value (all 16 bits of a 16-bit file) equals that colour gets alpha
+// 0, every other pixel 255. A tRNS colour beyond what the bit depth can hold
+// matches no pixel, so such a file counts as opaque. Pictures without
+// opacity come exactly as described above.
+//
 // Errors: libpng reports a fatal error through OnError, which must not
 // return. RunDecoder is the one place that catches it (setjmp); DecodePng
 // then raises EInvalidImage("PNG: <libpng's message>") outside it; libpng
@@ -56,6 +66,7 @@ enum class TPngLayout {
     Stored,        // stored values, the row as libpng gives it (after the transforms)
     Widen2To4,     // 2-bit indices, widened to 4 bits in place
     AlphaColour,   // BGRA from libpng, premultiplied in place
+    StraightColour,  // BGRA from libpng, kept as it is (straight alpha)
     AlphaPalette,  // 8-bit indices from libpng, turned into BGRA in place
 };
 
@@ -66,6 +77,8 @@ struct TPngJob {
     png_infop info = nullptr;
     std::FILE* file = nullptr;
     IRowSink* sink = nullptr;
+    // The sink asked for straight alpha (asked once, before anything else).
+    bool straight = false;
     char message[256] = {};
 
     int width = 0, height = 0;
@@ -107,14 +120,37 @@ void ChooseLayout(TPngJob& job, int bitDepth, int colourType) {
     if (colourType == PNG_COLOR_TYPE_PALETTE) png_get_PLTE(png, info, &plte, &plteCount);
     png_bytep trans = nullptr;
     int transCount = 0;
-    if (png_get_valid(png, info, PNG_INFO_tRNS)) png_get_tRNS(png, info, &trans, &transCount, nullptr);
+    png_color_16p transColour = nullptr;
+    if (png_get_valid(png, info, PNG_INFO_tRNS)) png_get_tRNS(png, info, &trans, &transCount, &transColour);
+
+    // Grey and RGB files with a tRNS colour, for a sink that wants straight
+    // alpha: libpng turns the colour into an alpha channel, comparing full
+    // stored samples (before the cut to 8 bits) and widening 1-, 2- and 4-bit
+    // grey to 8 bits as our grey levels do.
+    if (job.straight && transColour && (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_RGB)) {
+        const unsigned maximum = (1u << bitDepth) - 1;
+        const bool inRange = colourType == PNG_COLOR_TYPE_GRAY
+                                 ? transColour->gray <= maximum
+                                 : transColour->red <= maximum && transColour->green <= maximum &&
+                                       transColour->blue <= maximum;
+        if (inRange) {
+            job.format = pf32bit;
+            job.hasAlpha = true;
+            job.layout = TPngLayout::StraightColour;
+            png_set_tRNS_to_alpha(png);
+            if (bitDepth == 16) png_set_strip_16(png);
+            if (colourType == PNG_COLOR_TYPE_GRAY) png_set_gray_to_rgb(png);
+            png_set_bgr(png);
+            return;
+        }
+    }
 
     switch (colourType) {
         case PNG_COLOR_TYPE_GRAY_ALPHA:
         case PNG_COLOR_TYPE_RGB_ALPHA:
             job.format = pf32bit;
             job.hasAlpha = true;
-            job.layout = TPngLayout::AlphaColour;
+            job.layout = job.straight ? TPngLayout::StraightColour : TPngLayout::AlphaColour;
             if (bitDepth == 16) png_set_strip_16(png);
             if (colourType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
             png_set_bgr(png);
@@ -171,7 +207,8 @@ std::size_t ExpectedRowBytes(const TPngJob& job) {
     const std::size_t w = std::size_t(job.width);
     switch (job.layout) {
         case TPngLayout::Widen2To4: return (w * 2 + 7) / 8;
-        case TPngLayout::AlphaColour: return w * 4;
+        case TPngLayout::AlphaColour:
+        case TPngLayout::StraightColour: return w * 4;
         case TPngLayout::AlphaPalette: return w;
         case TPngLayout::Stored: break;
     }
@@ -202,13 +239,21 @@ void PremultiplyRow(std::uint8_t* row, int width) {
 }
 
 // Turns a row of 8-bit palette indices (the first `width` bytes) into
-// premultiplied B, G, R, A pixels in place, from the right so that no index
-// is overwritten before it is read: c -> (c * a + 255) / 256.
+// B, G, R, A pixels in place, from the right so that no index is overwritten
+// before it is read. Premultiplied as c -> (c * a + 255) / 256, or the
+// table's own colours for a sink that wants straight alpha.
 void ExpandPaletteRow(const TPngJob& job, std::uint8_t* row, int width) {
     for (int x = width - 1; x >= 0; --x) {
         const unsigned i = row[x];
         const unsigned a = job.alpha[i];
         std::uint8_t* p = row + 4 * std::size_t(x);
+        if (job.straight) {
+            p[0] = job.blue[i];
+            p[1] = job.green[i];
+            p[2] = job.red[i];
+            p[3] = std::uint8_t(a);
+            continue;
+        }
         p[0] = std::uint8_t((job.blue[i] * a + 255) / 256);
         p[1] = std::uint8_t((job.green[i] * a + 255) / 256);
         p[2] = std::uint8_t((job.red[i] * a + 255) / 256);
@@ -239,6 +284,7 @@ void BeginSink(TPngJob& job) {
     info.Height = job.height;
     info.Format = job.format;
     info.HasAlpha = job.hasAlpha;
+    info.StraightAlpha = job.hasAlpha && job.straight;
     info.Palette = job.palette;
     job.sink->Begin(info);
 }
@@ -331,6 +377,7 @@ void DecodePng(std::FILE* file, IRowSink& sink) {
     TPngJob job;
     job.file = file;
     job.sink = &sink;
+    job.straight = sink.WantsStraightAlpha();
     job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job, OnError, OnWarning);
     if (!job.png) throw EOutOfMemory();
     TPngJobGuard guard{job};

@@ -194,6 +194,47 @@ ReferenceImage ReadWithPillow(const fs::path& path) {
     return image;
 }
 
+namespace {
+
+class StraightSink : public TBitmapSink {
+public:
+    bool WantsStraightAlpha() const override {
+        asked_ = true;
+        return true;
+    }
+    void Begin(const TImageInfo& header) override {
+        EXPECT_TRUE(asked_) << "Begin before WantsStraightAlpha was asked";
+        info = header;
+        TBitmapSink::Begin(header);
+    }
+    TImageInfo info;
+
+private:
+    mutable bool asked_ = false;
+};
+
+}  // namespace
+
+Rgba StraightPicture::At(int x, int y) const {
+    if (info.Format == pf32bit && info.HasAlpha) {
+        const std::uint8_t* p = bitmap.ScanLine(y) + 4 * std::size_t(x);
+        return {p[2], p[1], p[0], p[3]};
+    }
+    return PixelOf(bitmap, x, y);
+}
+
+StraightPicture DecodeStraight(const fs::path& path, const char* format) {
+    StraightSink sink;
+    DecodeFile(path.string(), Format(format), sink);
+    return {sink.info, sink.Bitmap};
+}
+
+StraightPicture DecodeStraightBytes(const std::vector<std::uint8_t>& bytes, const char* format) {
+    StraightSink sink;
+    DecodeMemory(bytes.data(), bytes.size(), Format(format), sink);
+    return {sink.info, sink.Bitmap};
+}
+
 Rgba PixelOf(const TBitmap& bitmap, int x, int y) {
     const TColor c = bitmap.Canvas().Pixel(x, y);
     std::uint8_t a = 255;

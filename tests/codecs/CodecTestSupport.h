@@ -72,6 +72,21 @@ struct ReferenceImage {
 // or Pillow fails the test that asked: a comparison never passes by skipping.
 ReferenceImage ReadWithPillow(const std::filesystem::path& path);
 
+// A picture decoded for a sink that asks for straight alpha
+// (IRowSink::WantsStraightAlpha): what the decoder announced, and the rows
+// it delivered, kept in a bitmap of that format.
+struct StraightPicture {
+    TImageInfo info;
+    TBitmap bitmap;
+    // Pixel (x, y) as delivered: the B, G, R, A bytes of a 32-bit picture
+    // with alpha, otherwise the colour with opacity 255.
+    Rgba At(int x, int y) const;
+};
+// The sink fails the test when the decoder calls Begin without having asked
+// WantsStraightAlpha first.
+StraightPicture DecodeStraight(const std::filesystem::path& path, const char* format);
+StraightPicture DecodeStraightBytes(const std::vector<std::uint8_t>& bytes, const char* format);
+
 // Our pixel (x, y) in the same terms: the colour, and the opacity of a 32-bit
 // bitmap with alpha (255 otherwise). Premultiplied channels are given as they
 // are stored.

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 using namespace codectest;
@@ -95,16 +96,22 @@ Bytes MakePng(const PngLayout& layout) {
     return out;
 }
 
-// Where the chunk of `type` starts (its length field) in a PNG file.
-std::size_t FindChunk(const Bytes& png, const char* type) {
+// Where the chunk of `type` starts (its length field) in a PNG file, if
+// it has one.
+std::optional<std::size_t> ChunkAt(const Bytes& png, const char* type) {
     for (std::size_t at = 8; at + 8 <= png.size();) {
         const std::uint32_t length = std::uint32_t(png[at]) << 24 | std::uint32_t(png[at + 1]) << 16 |
                                      std::uint32_t(png[at + 2]) << 8 | png[at + 3];
         if (std::equal(type, type + 4, png.begin() + std::ptrdiff_t(at + 4))) return at;
         at += 12 + length;
     }
-    ADD_FAILURE() << "no " << type << " chunk";
-    return 0;
+    return std::nullopt;
+}
+
+std::size_t FindChunk(const Bytes& png, const char* type) {
+    const std::optional<std::size_t> at = ChunkAt(png, type);
+    if (!at) ADD_FAILURE() << "no " << type << " chunk";
+    return at.value_or(0);
 }
 
 // ---------------------------------------------------------------------------
@@ -152,6 +159,73 @@ TEST(PngAlpha, CompositedOverBlackWithTheKindsRounding) {
             const std::uint8_t* p = bitmap.ScanLine(0) + 4 * x;
             EXPECT_EQ((Rgba{p[2], p[1], p[0], p[3]}), c.want[x]) << "pixel " << x;
         }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Straight alpha for a sink that asks for it: the file's values untouched.
+
+struct StraightCase {
+    const char* name;
+    PngLayout layout;
+    bool straight;           // false: delivered as without asking
+    std::vector<Rgba> want;  // row 0, straight (when `straight`)
+};
+
+const StraightCase kStraightCases[] = {
+    // Nothing premultiplied, a transparent pixel keeps its colour.
+    {"rgba8", {3, 1, 8, 6, {}, {}, {{200, 100, 50, 128, 77, 88, 99, 0, 1, 2, 3, 255}}}, true,
+     {{200, 100, 50, 128}, {77, 88, 99, 0}, {1, 2, 3, 255}}},
+    // 16 bits: the high byte of every channel, alpha included.
+    {"rgba16", {2, 1, 16, 6, {}, {}, {{0x80, 0xFF, 0x00, 0x01, 0xFF, 0xFF, 0x80, 0xFF,  //
+                                       0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0x00, 0xFF}}},
+     true, {{0x80, 0x00, 0xFF, 0x80}, {0x12, 0x56, 0x9A, 0x00}}},
+    {"grey-alpha8", {2, 1, 8, 4, {}, {}, {{3, 100, 200, 0}}}, true, {{3, 3, 3, 100}, {200, 200, 200, 0}}},
+    // Palette colours as listed; entries beyond tRNS are opaque, index 3 is
+    // beyond PLTE and reads opaque black.
+    {"palette8-partial", {4, 1, 8, 3, {3, 1, 255, 128, 200, 254, 77, 88, 99}, {100, 0}, {{0, 1, 2, 3}}}, true,
+     {{3, 1, 255, 100}, {128, 200, 254, 0}, {77, 88, 99, 255}, {0, 0, 0, 255}}},
+    // A tRNS grey level: exactly that level is transparent.
+    {"grey8-trns", {3, 1, 8, 0, {}, {0, 50}, {{50, 51, 49}}}, true,
+     {{50, 50, 50, 0}, {51, 51, 51, 255}, {49, 49, 49, 255}}},
+    // At 16 bits all of the sample counts: 0x12FF has the key's high byte
+    // but is another level, so it stays opaque.
+    {"grey16-trns", {2, 1, 16, 0, {}, {0x12, 0x34}, {{0x12, 0x34, 0x12, 0xFF}}}, true,
+     {{0x12, 0x12, 0x12, 0}, {0x12, 0x12, 0x12, 255}}},
+    // 2-bit levels widened to 8 bits; level 2 (170) is the key.
+    {"grey2-trns", {4, 1, 2, 0, {}, {0, 2}, {{0x1B}}}, true,
+     {{0, 0, 0, 255}, {85, 85, 85, 255}, {170, 170, 170, 0}, {255, 255, 255, 255}}},
+    {"rgb8-trns", {2, 1, 8, 2, {}, {0, 1, 0, 2, 0, 3}, {{1, 2, 3, 1, 2, 4}}}, true,
+     {{1, 2, 3, 0}, {1, 2, 4, 255}}},
+    {"rgb16-trns", {2, 1, 16, 2, {}, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC},
+                    {{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBD}}},
+     true, {{0x12, 0x56, 0x9A, 0}, {0x12, 0x56, 0x9A, 255}}},
+    // No opacity: a grey level no 8-bit sample can have, a palette whose
+    // tRNS entries are all opaque, no tRNS at all.
+    {"grey8-trns-out-of-range", {2, 1, 8, 0, {}, {0x01, 0x00}, {{0, 1}}}, false, {}},
+    {"palette8-opaque-trns", {2, 1, 8, 3, {1, 2, 3, 4, 5, 6}, {255, 255}, {{1, 0}}}, false, {}},
+    {"rgb8", {2, 1, 8, 2, {}, {}, {{1, 2, 3, 250, 251, 252}}}, false, {}},
+};
+
+TEST(PngStraight, FileValuesUntouchedAndTrnsColourApplied) {
+    for (const StraightCase& c : kStraightCases) {
+        SCOPED_TRACE(c.name);
+        const Bytes png = MakePng(c.layout);
+        const StraightPicture got = DecodeStraightBytes(png, "PNG");
+        EXPECT_EQ(got.info.StraightAlpha, c.straight);
+        if (!c.straight) {
+            // As without asking: same format, same bytes.
+            const TBitmap plain = DecodeBytes(png, "PNG");
+            EXPECT_EQ(got.info.Format, plain.PixelFormat());
+            EXPECT_EQ(got.info.HasAlpha, plain.HasAlpha());
+            const std::size_t stride = RowStride(plain.Width(), BitsPerPixel(plain.PixelFormat()));
+            EXPECT_TRUE(std::equal(plain.ScanLine(0), plain.ScanLine(0) + stride, got.bitmap.ScanLine(0)));
+            continue;
+        }
+        ASSERT_EQ(got.info.Format, pf32bit);
+        ASSERT_TRUE(got.info.HasAlpha);
+        ASSERT_EQ(got.bitmap.Width(), int(c.want.size()));
+        for (std::size_t x = 0; x < c.want.size(); ++x) EXPECT_EQ(got.At(int(x), 0), c.want[x]) << "pixel " << x;
     }
 }
 
@@ -570,6 +644,82 @@ const CorpusCase kPngCorpus[] = {
     {"png-testpngs/rgb-alpha-8.png", 256, 256, pf32bit, true},  // type 6, 8-bit
     {"png-testpngs/png-3/cicp-display-p3_reencoded.png", 100, 50, pf8bit, false},  // type 3, 8-bit
 };
+
+// Pillow reads 16-bit grey files as 32-bit integers, clips them when
+// converting to RGBA and compares the tRNS level with the clipped values
+// (so a whole picture can turn transparent). The reference for those is
+// built from the samples Pillow read: the high byte as the colour, alpha 0
+// where the sample equals the tRNS level Pillow found.
+std::vector<Rgba> PillowGrey16Straight(const fs::path& path) {
+    const std::string command = "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                                "im = Image.open(sys.argv[1]); t = im.info.get('transparency'); "
+                                "sys.stdout.buffer.write(bytes(b for v in im.getdata() "
+                                "for b in (v >> 8, 0 if v == t else 255)))\" '" +
+                                path.string() + "'";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    std::vector<Rgba> out;
+    if (!pipe) return out;
+    for (int v, a; (v = std::fgetc(pipe.get())) != EOF && (a = std::fgetc(pipe.get())) != EOF;)
+        out.push_back({std::uint8_t(v), std::uint8_t(v), std::uint8_t(v), std::uint8_t(a)});
+    EXPECT_EQ(::pclose(pipe.release()), 0) << "Pillow could not read " << path;
+    return out;
+}
+
+// Every corpus file with an alpha channel or a tRNS chunk, read for a sink
+// that wants straight alpha, gives Pillow's straight RGBA exactly; every
+// other file comes as it does without asking.
+TEST(PngCorpus, StraightAlphaMatchesPillowExactly) {
+    int compared = 0;
+    for (const CorpusCase& c : kPngCorpus) {
+        SCOPED_TRACE(c.file);
+        const fs::path path = CorpusDir() / c.file;
+        const Bytes file = ReadBytes(path);
+        ASSERT_GT(file.size(), 25u);
+        const bool opacity = file[25] == 4 || file[25] == 6 || ChunkAt(file, "tRNS").has_value();
+        const StraightPicture got = DecodeStraight(path, "PNG");
+        ASSERT_EQ(got.info.StraightAlpha, opacity);
+        if (!opacity) {
+            const TBitmap plain = Decode(path, "PNG");
+            ASSERT_EQ(got.info.Format, plain.PixelFormat());
+            const std::size_t stride = RowStride(plain.Width(), BitsPerPixel(plain.PixelFormat()));
+            for (int y = 0; y < plain.Height(); ++y)
+                ASSERT_TRUE(std::equal(plain.ScanLine(y), plain.ScanLine(y) + stride, got.bitmap.ScanLine(y)))
+                    << "row " << y;
+            continue;
+        }
+        ASSERT_EQ(got.info.Format, pf32bit);
+        ASSERT_TRUE(got.info.HasAlpha);
+        const ReferenceImage ref = ReadWithPillow(path);
+        ASSERT_EQ(got.bitmap.Width(), ref.width);
+        ASSERT_EQ(got.bitmap.Height(), ref.height);
+        std::vector<Rgba> want = ref.pixels;
+        if (ref.mode.rfind("I", 0) == 0) want = PillowGrey16Straight(path);
+        // Pillow widens 1-, 2- and 4-bit grey samples to 8 bits but compares
+        // them with the tRNS level as stored, unwidened, so it misses the
+        // transparent level (a level of 0 matches by chance). The reference
+        // applies the level widened the same way: alpha 0 exactly there.
+        const int depth = file[24];
+        if (file[25] == 0 && depth < 8 && ChunkAt(file, "tRNS")) {
+            const std::size_t trns = *ChunkAt(file, "tRNS") + 8;
+            const unsigned level = (unsigned(file[trns]) << 8 | file[trns + 1]) * 255u / ((1u << depth) - 1);
+            for (Rgba& p : want) p.a = p.r == level ? 0 : 255;
+        }
+        ASSERT_EQ(want.size(), ref.pixels.size());
+        int differing = 0;
+        for (int y = 0; y < ref.height; ++y)
+            for (int x = 0; x < ref.width; ++x) {
+                const Rgba w = want[std::size_t(y) * std::size_t(ref.width) + std::size_t(x)];
+                const Rgba g = got.At(x, y);
+                if (g != w && ++differing <= 3)
+                    ADD_FAILURE() << "(" << x << ", " << y << "): ours " << int(g.r) << "," << int(g.g) << ","
+                                  << int(g.b) << "," << int(g.a) << " Pillow " << int(w.r) << "," << int(w.g) << ","
+                                  << int(w.b) << "," << int(w.a);
+            }
+        EXPECT_EQ(differing, 0);
+        ++compared;
+    }
+    std::printf("compared %d files with opacity exactly\n", compared);
+}
 
 TEST(PngCorpus, GoodFilesLoadAndMatchPillow) {
     for (const CorpusCase& c : kPngCorpus) {
