@@ -157,6 +157,13 @@ std::vector<TIconJob> PlanIcons(const std::vector<std::string>& pictures, const 
         if (!added)
             throw EArgumentError(at->second->Picture + " and " + job.Picture + " would both be written to " + job.Icon);
     }
+    // An icon written over its own picture (photo.ico converted beside
+    // itself) would lose the picture; the user names another icon with -o.
+    // (An icon over another picture of the list is caught above: that
+    // picture's own icon has the same name.)
+    for (const TIconJob& job : jobs)
+        if (Normal(job.Picture) == Normal(job.Icon))
+            throw EArgumentError(job.Picture + ": its icon would replace the picture itself; name another icon with -o");
     return jobs;
 }
 

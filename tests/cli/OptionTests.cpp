@@ -228,7 +228,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"same_icon_beside", {"a.bmp", "a.png"}, "a.bmp and a.png would both be written to a.ico"},
         BadCase{"same_picture_twice", {"a.bmp", "b.bmp", "./a.bmp"}, "a.bmp and ./a.bmp would both be written"},
         BadCase{"same_icon_after_normalising", {"a.bmp", "sub/../a.png"}, "a.bmp and sub/../a.png would both be written"},
-        BadCase{"same_icon_in_output_folder", {"-o", "./", "a.bmp", "sub/a.png"}, "a.bmp and sub/a.png would both be written"}),
+        BadCase{"same_icon_in_output_folder", {"-o", "./", "a.bmp", "sub/a.png"}, "a.bmp and sub/a.png would both be written"},
+        BadCase{"icon_over_its_picture", {"b.ico"}, "b.ico: its icon would replace the picture itself; name another icon with -o"},
+        BadCase{"icon_over_its_picture_by_name", {"-o", "./b.ico", "b.ico"}, "b.ico: its icon would replace the picture itself"},
+        BadCase{"icon_over_its_picture_in_folder", {"-o", "./", "b.ico"}, "b.ico: its icon would replace the picture itself"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 using Informational = ScratchTest;
