@@ -2,6 +2,14 @@
 // (ChooseEntry) and delivered as a 32-bit picture with premultiplied opacity,
 // drawn over black.
 //
+// A sink that wants straight alpha gets the same 32-bit picture with
+// StraightAlpha set and the file's own values: a 32-bit entry's colour and
+// alpha bytes as stored; an entry below 32 bits (or a 32-bit one whose alpha
+// bytes are all 0) its stored colours, with alpha 0 where the AND mask is set
+// and 255 elsewhere; a PNG entry as DecodePng delivers it for such a sink,
+// widened to 32 bits with alpha 255 when the PNG has no opacity. An icon
+// always comes this way for such a sink, even when every pixel is opaque.
+//
 // An entry holds either a headerless device-independent bitmap (read through
 // DibReader, as BMP files are) or a PNG file (read through DecodePng). A
 // bitmap entry's size is the directory's; a PNG entry has the PNG's own size
@@ -132,17 +140,21 @@ void ReadBitmapEntry(std::FILE* file, const TEntry& entry, IRowSink& sink) {
         for (std::size_t i = 3; i < pixels.size() && !hasAlpha; i += 4) hasAlpha = pixels[i] != 0;
     if (!hasAlpha && !maskComplete && !profileInMask) Fail("truncated mask");
 
+    const bool straight = sink.WantsStraightAlpha();
     TImageInfo info;
     info.Width = width;
     info.Height = height;
     info.Format = pf32bit;
     info.HasAlpha = true;
+    info.StraightAlpha = straight;
     sink.Begin(info);
     for (int i = 0; i < height; ++i) {
         const int y = h.TopDown ? i : height - 1 - i;
         const std::uint8_t* in = pixels.data() + std::size_t(i) * outStride;
         std::uint8_t* out = sink.RowBuffer(y);
-        if (hasAlpha) {
+        if (hasAlpha && straight) {
+            std::memcpy(out, in, outStride);
+        } else if (hasAlpha) {
             for (int x = 0; x < width; ++x, in += 4, out += 4) {
                 const std::uint8_t a = in[3];
                 out[0] = Premultiply(in[0], a);
@@ -153,13 +165,14 @@ void ReadBitmapEntry(std::FILE* file, const TEntry& entry, IRowSink& sink) {
         } else {
             const std::uint8_t* bits = mask.data() + std::size_t(i) * maskStride;
             for (int x = 0; x < width; ++x, in += 4, out += 4) {
-                if ((bits[x >> 3] >> (7 - (x & 7))) & 1u) {
+                const bool masked = (bits[x >> 3] >> (7 - (x & 7))) & 1u;
+                if (masked && !straight) {
                     std::memset(out, 0, 4);
                 } else {
                     out[0] = in[0];
                     out[1] = in[1];
                     out[2] = in[2];
-                    out[3] = 255;
+                    out[3] = masked ? 0 : 255;
                 }
             }
         }
@@ -169,11 +182,13 @@ void ReadBitmapEntry(std::FILE* file, const TEntry& entry, IRowSink& sink) {
 }
 
 // Turns the rows DecodePng delivers, in whatever format it gives them, into
-// the icon's 32-bit premultiplied rows and passes them on.
+// the icon's 32-bit rows (premultiplied, or straight when the sink asks for
+// that, as it asks DecodePng) and passes them on.
 class TPngToIconSink : public IRowSink {
 public:
-    explicit TPngToIconSink(IRowSink& out) : out_(out) {}
+    explicit TPngToIconSink(IRowSink& out) : out_(out), straight_(out.WantsStraightAlpha()) {}
 
+    bool WantsStraightAlpha() const override { return straight_; }
     void Begin(const TImageInfo& info) override {
         png_ = info;
         row_.assign(RowStride(info.Width, BitsPerPixel(info.Format)), 0);
@@ -182,6 +197,7 @@ public:
         icon.Height = info.Height;
         icon.Format = pf32bit;
         icon.HasAlpha = true;
+        icon.StraightAlpha = straight_;
         out_.Begin(icon);
     }
     std::uint8_t* RowBuffer(int) override { return row_.data(); }
@@ -215,7 +231,8 @@ public:
                 }
                 break;
             case pf32bit:
-                // Already premultiplied when it has opacity; opaque otherwise.
+                // Already premultiplied when it has opacity (straight for a
+                // sink that asked, which DecodePng was told); opaque otherwise.
                 for (int x = 0; x < width; ++x, in += 4, out += 4) {
                     std::memcpy(out, in, 3);
                     out[3] = png_.HasAlpha ? in[3] : 255;
@@ -230,6 +247,7 @@ public:
 
 private:
     IRowSink& out_;
+    bool straight_;
     TImageInfo png_;
     std::vector<std::uint8_t> row_;
 };

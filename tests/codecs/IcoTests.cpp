@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -232,6 +233,72 @@ TEST(IcoPixels, OpacityMakesAShortMaskHarmless) {
 }
 
 // ---------------------------------------------------------------------------
+// Straight alpha for a sink that asks for it.
+
+TEST(IcoStraight, StoredColoursWithTheEntrysOwnOpacity) {
+    const std::vector<TColor> palette = {RGBColor(1, 2, 3), RGBColor(250, 0, 0), RGBColor(0, 250, 0),
+                                         RGBColor(0, 0, 250)};
+    // 2 x 2 images, rows bottom-up; the mask marks the top-left pixel
+    // (mask rows: bottom 00, top 80).
+    const std::vector<std::uint8_t> mask = {0x00, 0, 0, 0, 0x80, 0, 0, 0};
+    const struct {
+        const char* name;
+        int bits;
+        std::vector<TColor> palette;
+        std::vector<std::uint8_t> rows;
+        std::vector<std::uint8_t> mask;
+        Rgba topLeft, topRight, bottomLeft, bottomRight;
+    } cases[] = {
+        // Below 32 bits the mask decides; a masked pixel keeps its colour.
+        {"24 bits", 24, {}, {3, 2, 1, 6, 5, 4, 0, 0, 9, 8, 7, 0, 0, 250, 0, 0}, mask, {7, 8, 9, 0}, {250, 0, 0, 255},
+         {1, 2, 3, 255}, {4, 5, 6, 255}},
+        {"8 bits", 8, palette, {3, 2, 0, 0, 1, 1, 0, 0}, mask, {250, 0, 0, 0}, {250, 0, 0, 255}, {0, 0, 250, 255},
+         {0, 250, 0, 255}},
+        // Every alpha byte 0: an older writer's "no alpha", so the mask
+        // decides here too. (Pillow takes the alpha bytes and shows the whole
+        // image transparent; Windows and browsers use the mask.)
+        {"32 bits, all alpha 0", 32, {}, {3, 2, 1, 0, 6, 5, 4, 0, 9, 8, 7, 0, 0, 0, 250, 0}, mask, {7, 8, 9, 0},
+         {250, 0, 0, 255}, {1, 2, 3, 255}, {4, 5, 6, 255}},
+        // Its own alpha: stored exactly, not premultiplied, the mask (set
+        // everywhere) ignored.
+        {"32 bits with alpha", 32, {}, {200, 100, 50, 128, 1, 255, 254, 255, 9, 8, 7, 0, 10, 20, 30, 1},
+         {0xC0, 0, 0, 0, 0xC0, 0, 0, 0}, {7, 8, 9, 0}, {30, 20, 10, 1}, {50, 100, 200, 128}, {254, 255, 1, 255}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto ico = MakeIco({{2, 2, 0, MakeDib(2, 2, c.bits, c.palette, c.rows, c.mask)}});
+        const StraightPicture got = DecodeStraightBytes(ico, "ICO");
+        ASSERT_EQ(got.info.Format, pf32bit);
+        ASSERT_TRUE(got.info.HasAlpha);
+        ASSERT_TRUE(got.info.StraightAlpha);
+        EXPECT_EQ(got.At(0, 0), c.topLeft);
+        EXPECT_EQ(got.At(1, 0), c.topRight);
+        EXPECT_EQ(got.At(0, 1), c.bottomLeft);
+        EXPECT_EQ(got.At(1, 1), c.bottomRight);
+    }
+}
+
+// A PNG entry gives what the PNG decoder gives such a sink (tRNS colours
+// applied), widened to 32 bits with alpha 255 when the PNG has no opacity.
+TEST(IcoStraight, PngEntriesFollowThePngRule) {
+    for (const char* name : {"basn6a08.png", "basn4a16.png", "basn2c08.png", "basn3p04.png", "ftbbn3p08.png",
+                             "ftbrn2c08.png", "ftbbn0g04.png"}) {
+        SCOPED_TRACE(name);
+        const fs::path png = CorpusDir() / "pngsuite" / name;
+        const StraightPicture want = DecodeStraight(png, "PNG");
+        const StraightPicture got = DecodeStraightBytes(MakeIco({{16, 16, 0, ReadBytes(png)}}), "ICO");
+        ASSERT_EQ(got.info.Format, pf32bit);
+        ASSERT_TRUE(got.info.StraightAlpha);
+        ASSERT_EQ(got.bitmap.Width(), want.bitmap.Width());
+        ASSERT_EQ(got.bitmap.Height(), want.bitmap.Height());
+        int differing = 0;
+        for (int y = 0; y < want.bitmap.Height(); ++y)
+            for (int x = 0; x < want.bitmap.Width(); ++x) differing += got.At(x, y) != want.At(x, y);
+        EXPECT_EQ(differing, 0);
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Refused files.
 
 TEST(IcoErrors, RefusedWithAReason) {
@@ -361,6 +428,39 @@ TEST(IcoCorpus, EveryFileIsInTheTable) {
     std::vector<std::string> listed;
     for (const IcoCase& c : kIcons) listed.push_back(c.file);
     ExpectEveryCorpusFileListed({"image-rs/ico", "image-rs/bad"}, ".ico", listed);
+}
+
+// The chosen entry, read for a sink that wants straight alpha, equals
+// Pillow's straight RGBA of that entry exactly: stored colours everywhere,
+// masked ones included.
+TEST(IcoCorpus, StraightAlphaMatchesPillowExactly) {
+    int compared = 0;
+    for (const IcoCase& c : kIcons) {
+        if (c.error) continue;
+        SCOPED_TRACE(c.file);
+        const fs::path path = CorpusDir() / c.file;
+        StraightPicture got;
+        ASSERT_NO_THROW(got = DecodeStraight(path, "ICO"));
+        ASSERT_EQ(got.info.Format, pf32bit);
+        ASSERT_TRUE(got.info.StraightAlpha);
+        ReferenceImage ref = ReadWithPillow(WriteFixture("single.ico", SingleEntry(ReadBytes(path), c.chosen)));
+        if (c.opaque)
+            for (Rgba& p : ref.pixels) p.a = 255;
+        ASSERT_EQ(got.bitmap.Width(), ref.width);
+        ASSERT_EQ(got.bitmap.Height(), ref.height);
+        int differing = 0;
+        for (int y = 0; y < ref.height; ++y)
+            for (int x = 0; x < ref.width; ++x) {
+                const Rgba g = got.At(x, y), w = ref.At(x, y);
+                if (g != w && ++differing <= 3)
+                    ADD_FAILURE() << "(" << x << ", " << y << "): ours " << int(g.r) << "," << int(g.g) << ","
+                                  << int(g.b) << "," << int(g.a) << " Pillow " << int(w.r) << "," << int(w.g) << ","
+                                  << int(w.b) << "," << int(w.a);
+            }
+        EXPECT_EQ(differing, 0);
+        ++compared;
+    }
+    std::printf("compared %d icons exactly\n", compared);
 }
 
 TEST(IcoCorpus, LoadsTheChosenEntryAsPillowReadsIt) {
