@@ -17,6 +17,14 @@
 //   choice for this composed picture: it holds the fill and every table
 //   colour exactly without building a new palette.
 //
+// A sink that wants straight alpha (IRowSink::WantsStraightAlpha) gets the
+// composed picture as 32 bits with straight alpha instead, as browsers show
+// the frame: pixels of the transparent index and screen pixels outside the
+// frame are 0, 0, 0 with alpha 0, all others their colour with alpha 255. So
+// a file whose transparent index is the background index comes out
+// transparent rather than filled. A whole-screen frame without a transparent
+// colour has no opacity and still comes as the palette image.
+//
 // Pixel indices beyond the colour table read as black: in the palette image
 // they are stored as they are (the raster core reads an index beyond a
 // bitmap's table as black, see FullPalette), and in the composed picture they
@@ -201,6 +209,7 @@ void DecodeGif(std::FILE* file, IRowSink& sink) {
     info.Width = screenWidth;
     info.Height = screenHeight;
     FrameRowOrder order(frameHeight, frame.Interlace);
+    const bool straight = sink.WantsStraightAlpha();
 
     if (wholeScreen && !control.transparent) {
         // Stored pixels, straight into the sink's rows.
@@ -219,27 +228,38 @@ void DecodeGif(std::FILE* file, IRowSink& sink) {
         return;
     }
 
-    CheckImageLimits(screenWidth, screenHeight, 24);
-    info.Format = pf24bit;
-    const std::size_t stride = RowStride(screenWidth, 24);
+    // The composed picture: B, G, R at 24 bits, or B, G, R, A with straight
+    // alpha at 32 bits for a sink that asked for it.
+    const int bits = straight ? 32 : 24;
+    const std::size_t pixelBytes = std::size_t(bits) / 8;
+    CheckImageLimits(screenWidth, screenHeight, bits);
+    info.Format = straight ? pf32bit : pf24bit;
+    info.HasAlpha = straight;
+    info.StraightAlpha = straight;
+    const std::size_t stride = RowStride(screenWidth, bits);
 
-    // Every index's colour in the row's byte order (B, G, R); indices beyond
-    // the table are black.
-    std::array<std::array<std::uint8_t, 3>, 256> colours{};
+    // Every index's pixel in the row's byte order (B, G, R and, at 32 bits,
+    // an opaque A); indices beyond the table are black.
+    std::array<std::array<std::uint8_t, 4>, 256> colours{};
+    for (auto& colour : colours) colour[3] = 255;
     for (std::size_t i = 0; i < table.size() && i < colours.size(); ++i)
-        colours[i] = {GetBValue(table[i]), GetGValue(table[i]), GetRValue(table[i])};
+        colours[i] = {GetBValue(table[i]), GetGValue(table[i]), GetRValue(table[i]), 255};
 
-    TColor fill = clWhite;
-    if (control.transparent && gif->SColorMap) {
-        const ColorMapObject* global = gif->SColorMap;
-        const int index = gif->SBackGroundColor;
-        fill = index >= 0 && index < global->ColorCount ? Rgb(global->Colors[index]) : clBlack;
-    }
+    // The fill: fully transparent black at 32 bits, otherwise as described
+    // at the top.
     std::vector<std::uint8_t> fillRow(stride, 0);
-    for (int x = 0; x < screenWidth; ++x) {
-        fillRow[std::size_t(x) * 3 + 0] = GetBValue(fill);
-        fillRow[std::size_t(x) * 3 + 1] = GetGValue(fill);
-        fillRow[std::size_t(x) * 3 + 2] = GetRValue(fill);
+    if (!straight) {
+        TColor fill = clWhite;
+        if (control.transparent && gif->SColorMap) {
+            const ColorMapObject* global = gif->SColorMap;
+            const int index = gif->SBackGroundColor;
+            fill = index >= 0 && index < global->ColorCount ? Rgb(global->Colors[index]) : clBlack;
+        }
+        for (int x = 0; x < screenWidth; ++x) {
+            fillRow[std::size_t(x) * 3 + 0] = GetBValue(fill);
+            fillRow[std::size_t(x) * 3 + 1] = GetGValue(fill);
+            fillRow[std::size_t(x) * 3 + 2] = GetRValue(fill);
+        }
     }
     auto deliverFill = [&](int y) {
         std::memcpy(sink.RowBuffer(y), fillRow.data(), stride);
@@ -270,7 +290,7 @@ void DecodeGif(std::FILE* file, IRowSink& sink) {
             for (int x = 0; x < visible; ++x) {
                 const int index = indices[std::size_t(x)];
                 if (index == transparentIndex) continue;
-                std::memcpy(row + std::size_t(left + x) * 3, colours[std::size_t(index)].data(), 3);
+                std::memcpy(row + std::size_t(left + x) * pixelBytes, colours[std::size_t(index)].data(), pixelBytes);
             }
             sink.RowDone(y);
         }

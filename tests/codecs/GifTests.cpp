@@ -1,6 +1,7 @@
 // The GIF decoder: which picture the first frame gives (the stored palette
 // image or the composed 24-bit one), the fill under transparent pixels,
-// offsets and clipping, the order of interlaced rows, and refusals. Fixtures
+// offsets and clipping, the 32-bit straight-alpha picture for a sink that
+// asks for it, the order of interlaced rows, and refusals. Fixtures
 // are written by the tests with giflib's own encoder, or byte by byte where
 // the encoder would not write the fault.
 
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -310,6 +312,92 @@ TEST(GifPicture, NoColourTableReadsAsGrey) {
 }
 
 // ---------------------------------------------------------------------------
+// Straight alpha for a sink that asks for it: transparent pixels and the
+// screen outside the frame are transparent black, as browsers show them.
+
+constexpr Rgba kClear = {0, 0, 0, 0};
+
+struct StraightCase {
+    const char* name;
+    GifPicture picture;
+    bool straight;  // false: the stored palette image, as without asking
+    std::vector<std::pair<std::pair<int, int>, Rgba>> pixels;
+};
+
+std::vector<StraightCase> StraightCases() {
+    std::vector<StraightCase> cases;
+    // The transparent index is the background index: without asking, the
+    // background colour fills the hole; here it stays a hole.
+    {
+        Frame f = Solid(0, 0, 3, 1, 0);
+        f.pixels = {1, 2, 1};
+        f.transparent = 1;
+        cases.push_back({"TransparentIndexIsTheBackground",
+                         {3, 1, kGlobal, 1, {f}},
+                         true,
+                         {{{0, 0}, kClear}, {{1, 0}, RgbaOf(kBlue)}, {{2, 0}, kClear}}});
+    }
+    // An opaque frame smaller than the screen: everything around it is
+    // transparent, whatever the background.
+    cases.push_back({"FrameSmallerThanTheScreen",
+                     {4, 3, kGlobal, 2, {SmallFrame(kLocal)}},
+                     true,
+                     {{{0, 0}, kClear},
+                      {{1, 1}, RgbaOf(kGrey)},
+                      {{2, 1}, RgbaOf(kPurple)},
+                      {{3, 1}, kClear},
+                      {{1, 2}, kClear},
+                      {{0, 1}, kClear}}});
+    // A small transparent frame with its own table and no global one.
+    cases.push_back({"TransparentSmallFrameWithLocalTable",
+                     {4, 3, {}, 0, {SmallFrame(kLocal, 1)}},
+                     true,
+                     {{{0, 0}, kClear}, {{1, 1}, RgbaOf(kGrey)}, {{2, 1}, kClear}, {{3, 2}, kClear}}});
+    // Clipped at the right and bottom edges, index 1 transparent.
+    {
+        Frame f = Solid(2, 2, 4, 4, 0);
+        for (int i = 0; i < 16; ++i) f.pixels[std::size_t(i)] = std::uint8_t(i % 4);
+        f.transparent = 1;
+        cases.push_back({"FrameClippedAtScreenEdges",
+                         {4, 4, kGlobal, 0, {f}},
+                         true,
+                         {{{1, 1}, kClear}, {{2, 2}, RgbaOf(kRed)}, {{3, 2}, kClear}, {{2, 3}, RgbaOf(kRed)},
+                          {{0, 3}, kClear}}});
+    }
+    // An opaque frame covering the screen has no opacity: the palette image.
+    cases.push_back({"OpaqueWholeScreenFrame", {2, 1, kGlobal, 1, {Solid(0, 0, 2, 1, 2)}}, false,
+                     {{{0, 0}, RgbaOf(kBlue)}, {{1, 0}, RgbaOf(kBlue)}}});
+    return cases;
+}
+
+TEST(GifStraight, HolesAndTheScreenAroundTheFrameAreTransparent) {
+    for (const StraightCase& c : StraightCases()) {
+        SCOPED_TRACE(c.name);
+        const StraightPicture got = DecodeStraight(WriteGif(std::string(c.name) + ".gif", c.picture), "GIF");
+        ASSERT_EQ(got.bitmap.Width(), c.picture.width);
+        ASSERT_EQ(got.bitmap.Height(), c.picture.height);
+        EXPECT_EQ(got.info.StraightAlpha, c.straight);
+        EXPECT_EQ(got.info.HasAlpha, c.straight);
+        EXPECT_EQ(got.info.Format, c.straight ? pf32bit : pf8bit);
+        for (const auto& [at, want] : c.pixels)
+            EXPECT_EQ(got.At(at.first, at.second), want) << "pixel " << at.first << ", " << at.second;
+    }
+}
+
+// Indices beyond the table are opaque black in the straight picture too.
+TEST(GifStraight, IndicesBeyondTheTableAreOpaqueBlack) {
+    std::vector<std::uint8_t> bytes = HandMadeGif(4, 1, {kRed, kGreen}, 2, {0, 1, 2, 3});
+    const std::vector<std::uint8_t> gce = {0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, 0x01, 0x00};  // index 1 transparent
+    bytes.insert(bytes.begin() + 13 + 6, gce.begin(), gce.end());
+    const StraightPicture got = DecodeStraightBytes(bytes, "GIF");
+    ASSERT_TRUE(got.info.StraightAlpha);
+    EXPECT_EQ(got.At(0, 0), RgbaOf(kRed));
+    EXPECT_EQ(got.At(1, 0), kClear);
+    EXPECT_EQ(got.At(2, 0), RgbaOf(clBlack));
+    EXPECT_EQ(got.At(3, 0), RgbaOf(clBlack));
+}
+
+// ---------------------------------------------------------------------------
 // Row order
 
 // Every row gets its own index so that a row put in the wrong place shows.
@@ -441,24 +529,25 @@ struct CorpusCase {
     // Composed pictures: the first frame's place and the fill colour.
     int left, top, frameWidth, frameHeight;
     TColor fill;
+    bool transparentIndex = false;  // the first frame has a transparent colour
 };
 
 const CorpusCase kCorpus[] = {
     {"sample_1.gif", 10, 10, pf8bit, 0, 0, 10, 10, 0},
     {"interlaced.gif", 32, 32, pf8bit, 0, 0, 32, 32, 0},
     // Transparent whole-screen frame: the global background (blue) fills.
-    {"alpha_gif_a.gif", 256, 256, pf24bit, 0, 0, 256, 256, kBlue},
-    {"any-disposal.gif", 32, 32, pf24bit, 5, 10, 16, 16, clBlack},
-    {"mixed-disposal.gif", 32, 32, pf24bit, 5, 10, 16, 16, clBlack},
+    {"alpha_gif_a.gif", 256, 256, pf24bit, 0, 0, 256, 256, kBlue, true},
+    {"any-disposal.gif", 32, 32, pf24bit, 5, 10, 16, 16, clBlack, true},
+    {"mixed-disposal.gif", 32, 32, pf24bit, 5, 10, 16, 16, clBlack, true},
     // Opaque frames smaller than the screen: white around them.
     {"border_touching_layers.gif", 100, 100, pf24bit, 0, 25, 100, 50, clWhite},
     {"issue_1455_undersized.gif", 100, 100, pf24bit, 0, 0, 50, 50, clWhite},
     // A 16 x 16 frame on a 10 x 10 screen, and one at (24, 24) on 32 x 32:
     // clipped to the screen.
-    {"issue_1455_oversized.gif", 10, 10, pf24bit, 0, 0, 16, 16, clBlack},
-    {"oob.gif", 32, 32, pf24bit, 24, 24, 16, 16, clBlack},
-    {"large-gif-anim-combine.gif", 1000, 1000, pf24bit, 370, 130, 630, 870, 0xDEDCD3},
-    {"large-gif-anim-full-frame-replace.gif", 1000, 1000, pf24bit, 0, 0, 1000, 1000, 0xDEDCD3},
+    {"issue_1455_oversized.gif", 10, 10, pf24bit, 0, 0, 16, 16, clBlack, true},
+    {"oob.gif", 32, 32, pf24bit, 24, 24, 16, 16, clBlack, true},
+    {"large-gif-anim-combine.gif", 1000, 1000, pf24bit, 370, 130, 630, 870, 0xDEDCD3, true},
+    {"large-gif-anim-full-frame-replace.gif", 1000, 1000, pf24bit, 0, 0, 1000, 1000, 0xDEDCD3, true},
 };
 
 TEST(GifCorpus, MatchesPillowByOurRule) {
@@ -510,6 +599,54 @@ TEST(GifCorpus, MatchesPillowByOurRule) {
         std::iota(all.begin(), all.end(), 0);
         EXPECT_EQ(rows, all);
     }
+}
+
+// Read for a sink that wants straight alpha: a file whose first frame has a
+// transparent colour is transparent exactly where Pillow's first frame is
+// (Pillow, like browsers, also clears the screen outside the frame then); a
+// smaller opaque frame is transparent exactly outside its place, where Pillow
+// shows its own fill. Every other pixel has Pillow's colour, opaque. A frame
+// that covers the screen without a transparent colour gives the palette
+// image as without asking.
+TEST(GifCorpus, StraightAlphaMatchesPillow) {
+    int compared = 0;
+    for (const CorpusCase& c : kCorpus) {
+        SCOPED_TRACE(c.file);
+        const fs::path path = CorpusDir() / "image-rs" / "gif" / c.file;
+        const StraightPicture got = DecodeStraight(path, "GIF");
+        ASSERT_EQ(got.bitmap.Width(), c.width);
+        ASSERT_EQ(got.bitmap.Height(), c.height);
+        if (c.format == pf8bit) {
+            EXPECT_FALSE(got.info.StraightAlpha);
+            EXPECT_EQ(got.info.Format, pf8bit);
+            continue;
+        }
+        ASSERT_TRUE(got.info.StraightAlpha);
+        ASSERT_EQ(got.info.Format, pf32bit);
+        const ReferenceImage reference = ReadWithPillow(path);
+        ASSERT_GE(reference.width, c.width);
+        ASSERT_GE(reference.height, c.height);
+        int mismatches = 0;
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                const bool inFrame =
+                    x >= c.left && x < c.left + c.frameWidth && y >= c.top && y < c.top + c.frameHeight;
+                const Rgba pillow = reference.At(x, y);
+                const bool clear = c.transparentIndex ? pillow.a == 0 : !inFrame;
+                const Rgba want = clear ? kClear : Rgba{pillow.r, pillow.g, pillow.b, 255};
+                if (!clear) {
+                    ASSERT_EQ(pillow.a, 255) << "Pillow gave partial opacity";
+                }
+                const Rgba g = got.At(x, y);
+                if (g != want && ++mismatches <= 3)
+                    ADD_FAILURE() << "pixel " << x << ", " << y << ": ours " << int(g.r) << "," << int(g.g) << ","
+                                  << int(g.b) << "," << int(g.a) << " expected " << int(want.r) << "," << int(want.g)
+                                  << "," << int(want.b) << "," << int(want.a);
+            }
+        EXPECT_EQ(mismatches, 0);
+        ++compared;
+    }
+    std::printf("compared %d composed pictures\n", compared);
 }
 
 }  // namespace

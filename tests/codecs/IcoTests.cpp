@@ -1,6 +1,7 @@
 // The icon reader: which image of a file is taken, how its colours, mask and
-// opacity become a 32-bit premultiplied picture, PNG entries, refused files,
-// and the real icons of image-rs compared with Pillow.
+// opacity become a 32-bit premultiplied picture (or a straight one for a sink
+// that asks), PNG entries, refused files, and the real icons of image-rs
+// compared with Pillow.
 
 #include "CodecTestSupport.h"
 

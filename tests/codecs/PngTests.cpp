@@ -1,5 +1,6 @@
 // The PNG decoder: which pixel format each kind of file becomes, the
-// composition over black of transparent files, and the files it refuses.
+// composition over black of transparent files, the file's own values for a
+// sink that asks for straight alpha, and the files it refuses.
 // Small fixtures are written here with a PNG writer of the test's own
 // (stored deflate blocks, no libpng), so the bytes are exactly what the case
 // needs.
