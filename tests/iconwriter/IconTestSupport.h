@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include <cstdlib>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace icontest {
@@ -31,6 +33,29 @@ inline Bytes ReadFileBytes(const std::filesystem::path& path) {
 inline void WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// `text` as one word for /bin/sh.
+inline std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Runs `command` through /bin/sh; its standard output goes to `output`.
+// Returns the exit status, or -1 when the command could not be run or was
+// killed by a signal.
+inline int RunCapture(const std::string& command, std::string& output) {
+    output.clear();
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return -1;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 inline std::set<std::string> FolderEntries(const std::filesystem::path& folder) {
