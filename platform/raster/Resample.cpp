@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <string>
 
@@ -18,11 +19,20 @@ using namespace raster;
 
 namespace {
 
-// Fixed-point unit of the vertical sums: a term is rounded to 2^-40. Terms
-// stay below 2 in magnitude (premultiplied values in 0..1, overshot a little
-// by Lanczos lobes, times weights below 1.3), and so do the sums, far from the
-// 2^63 limit; the rounding error of even 65535 terms stays below 10^-7.
+// Fixed-point unit of the vertical sums: a term is cut to a multiple of
+// 2^-40 (toward zero). Terms stay below 2 in magnitude (premultiplied values
+// in 0..1, overshot a little by Lanczos lobes, times weights below 1.3), and
+// so do the sums, far from the 2^63 limit; the error of even 65535 terms
+// stays below 10^-7, a thousandth of the smallest step of the result.
 constexpr double kFixedOne = 1099511627776.0;  // 2^40
+
+// Four channels at once (B, G, R, A), for the compiler's vector units.
+using TFour = float __attribute__((vector_size(16)));
+inline TFour Load(const float* p) {
+    TFour v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
 
 // sRGB value to linear light, for all 256 levels.
 const std::array<float, 256>& LinearTable() {
@@ -210,24 +220,25 @@ void TResampler::AddRow(int y, const std::uint8_t* bgra) {
     }
 
     // Across: each target column sums its taps. This is the resampler's main
-    // cost, about (source width * 2 * support) multiply-adds per channel.
+    // cost, about (source width * 2 * support) multiply-adds of four
+    // channels at once.
     const float* weights = columnWeights_.data();
     for (int i = 0; i < to_.Width; ++i) {
         const std::size_t k = std::size_t(i);
         const float* p = linear_.data() + std::size_t(across_.first[k]) * 4;
-        float b = 0, g = 0, red = 0, a = 0;
-        for (std::size_t n = columnStart_[k]; n < columnStart_[k + 1]; ++n, p += 4) {
-            const float w = weights[n];
-            b += w * p[0];
-            g += w * p[1];
-            red += w * p[2];
-            a += w * p[3];
+        // Four partial sums, so that the additions do not wait on each other.
+        TFour s0 = {0, 0, 0, 0}, s1 = s0, s2 = s0, s3 = s0;
+        std::size_t n = columnStart_[k];
+        const std::size_t end = columnStart_[k + 1];
+        for (; n + 4 <= end; n += 4, p += 16) {
+            s0 += weights[n] * Load(p);
+            s1 += weights[n + 1] * Load(p + 4);
+            s2 += weights[n + 2] * Load(p + 8);
+            s3 += weights[n + 3] * Load(p + 12);
         }
-        float* f = filtered_.data() + k * 4;
-        f[0] = b;
-        f[1] = g;
-        f[2] = red;
-        f[3] = a;
+        for (; n < end; ++n, p += 4) s0 += weights[n] * Load(p);
+        const TFour sum = (s0 + s1) + (s2 + s3);
+        std::memcpy(filtered_.data() + k * 4, &sum, sizeof sum);
     }
 
     // Down: the filtered row goes into every target row whose taps hold it.
@@ -240,8 +251,7 @@ void TResampler::AddRow(int y, const std::uint8_t* bgra) {
         std::int64_t* sum = sums_.data() + k * std::size_t(to_.Width) * 4;
         const float* f = filtered_.data();
         for (std::size_t n = 0; n < std::size_t(to_.Width) * 4; ++n) {
-            const double term = w * double(f[n]);
-            sum[n] += std::int64_t(term < 0 ? term - 0.5 : term + 0.5);
+            sum[n] += std::int64_t(w * double(f[n]));
         }
     }
 }
