@@ -15,13 +15,18 @@ namespace {
 // Checks the row contract without keeping the picture: every row number is
 // in range and delivered at most once, every wanted row is delivered, and
 // every byte of the row buffer is writable. A sampling sink wants every
-// third row only, so the decoders' ways of leaving rows out run too.
+// third row only, so the decoders' ways of leaving rows out run too. A
+// straight sink asks for straight alpha, so the decoders' straight paths
+// run as well; straight alpha may only come to a sink that asked, and only
+// on a 32-bit picture with alpha.
 class CheckingSink : public IRowSink {
 public:
-    explicit CheckingSink(bool sampling) : sampling_(sampling) {}
+    CheckingSink(bool sampling, bool straight) : sampling_(sampling), straight_(straight) {}
     bool WantsRow(int y) const override { return !sampling_ || y % 3 == 0; }
+    bool WantsStraightAlpha() const override { return straight_; }
     void Begin(const TImageInfo& info) override {
         if (begun_ || info.Width <= 0 || info.Height <= 0) __builtin_trap();
+        if (info.StraightAlpha && (!straight_ || info.Format != pf32bit || !info.HasAlpha)) __builtin_trap();
         begun_ = true;
         height_ = info.Height;
         row_.assign(RowStride(info.Width, BitsPerPixel(info.Format)), 0);
@@ -42,6 +47,7 @@ public:
 
 private:
     bool sampling_;
+    bool straight_;
     bool begun_ = false;
     int height_ = 0;
     std::vector<std::uint8_t> row_;
@@ -57,8 +63,12 @@ const TImageFormat& Target() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    for (bool sampling : {false, true}) {
-        CheckingSink sink(sampling);
+    // Every row, every third row, and every row with straight alpha.
+    static constexpr struct {
+        bool sampling, straight;
+    } kSinks[] = {{false, false}, {true, false}, {false, true}};
+    for (const auto& kind : kSinks) {
+        CheckingSink sink(kind.sampling, kind.straight);
         try {
             DecodeMemory(data, size, Target(), sink);
         } catch (const Exception&) {
