@@ -66,32 +66,116 @@ unsigned DefaultJobs() { return std::max(1u, std::thread::hardware_concurrency()
 
 }  // namespace
 
+namespace {
+
+const char* const kSizeHelp = "give original, a side such as 16, 32, 48, 64, 128 or 256, or WIDTHxHEIGHT in pixels (for example 40x30)";
+
+// One item of a size list: "original", N for a square of N pixels (the
+// window's list has 16, 32, 48, 64, 128 and 256; icon sets also use 24, 20
+// or 40), or WIDTHxHEIGHT; nothing for anything else.
+std::optional<TSizeChoice> SizeItem(std::string_view text) {
+    if (text == "original") return TSizeChoice{};
+    if (const auto side = PositiveDecimal(text)) return TSizeChoice{false, {*side, *side}};
+    const std::size_t cross = text.find_first_of("xX");
+    if (cross == std::string_view::npos) return std::nullopt;
+    const auto width = PositiveDecimal(text.substr(0, cross));
+    const auto height = PositiveDecimal(text.substr(cross + 1));
+    if (!width || !height) return std::nullopt;
+    return TSizeChoice{false, {*width, *height}};
+}
+
+// The items of a comma-separated list, empty ones included.
+std::vector<std::string> ListItems(const std::string& text) {
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    for (std::size_t comma; (comma = text.find(',', start)) != std::string::npos; start = comma + 1)
+        items.push_back(text.substr(start, comma - start));
+    items.push_back(text.substr(start));
+    return items;
+}
+
+std::string SizeName(const TSizeChoice& size) {
+    return size.Original ? "original" : std::to_string(size.Size.Width) + " x " + std::to_string(size.Size.Height);
+}
+
+// A colour given as #RRGGBB (hexadecimal digits in either case).
+std::optional<TColor> HexColour(const std::string& text) {
+    const bool hex = text.size() == 7 && text[0] == '#' &&
+                     std::all_of(text.begin() + 1, text.end(),
+                                 [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+    if (!hex) return std::nullopt;
+    const unsigned long rgb = std::stoul(text.substr(1), nullptr, 16);
+    return RGBColor(std::uint8_t(rgb >> 16), std::uint8_t(rgb >> 8), std::uint8_t(rgb));
+}
+
+}  // namespace
+
 void ApplySize(const std::string& text, bool allowLarge, TConvertSettings& settings) {
-    if (text == "original") {
-        settings.OriginalSize = true;
+    std::vector<TSizeChoice> sizes;
+    for (const std::string& item : ListItems(text)) {
+        const std::optional<TSizeChoice> size = SizeItem(item);
+        if (!size) throw EArgumentError("--size " + Quoted(text) + ": " + kSizeHelp + ", or several separated by commas");
+        if (!size->Original && !allowLarge && NeedsSizeConfirmation(size->Size))
+            throw EArgumentError("--size " + item + ": an icon larger than " + std::to_string(MaxIconSide) + " x " +
+                                 std::to_string(MaxIconSide) + " is written only with --allow-large");
+        if (std::find(sizes.begin(), sizes.end(), *size) != sizes.end())
+            throw EArgumentError("--size " + Quoted(text) + ": " + SizeName(*size) +
+                                 " is given twice; an icon holds one image of each size");
+        sizes.push_back(*size);
+    }
+    settings.Sizes = sizes;
+}
+
+void ApplyPng(const std::string& text, TConvertSettings& settings) {
+    if (text == "all") {
+        settings.PngAll = true;
         return;
     }
-    TIconSize size;
-    bool known = false;
-    for (const TSizeItem& item : SizeItems)
-        if (item.Width > 0 && text == std::to_string(item.Width)) {
-            size = {item.Width, item.Height};
-            known = true;
-        }
-    if (!known) {
-        const std::size_t cross = text.find_first_of("xX");
-        const auto width = cross == std::string::npos ? std::nullopt : PositiveDecimal(std::string_view(text).substr(0, cross));
-        const auto height = cross == std::string::npos ? std::nullopt : PositiveDecimal(std::string_view(text).substr(cross + 1));
-        if (!width || !height)
-            throw EArgumentError("--size " + Quoted(text) +
-                                 ": give original, 16, 32, 48, 64, 128, 256 or WIDTHxHEIGHT in pixels (for example 40x30)");
-        size = {*width, *height};
+    for (const std::string& item : ListItems(text)) {
+        const std::optional<TSizeChoice> size = SizeItem(item);
+        if (!size)
+            throw EArgumentError("--png " + Quoted(text) + ": give all, or sizes of the --size list separated by commas");
+        if (std::find(settings.Sizes.begin(), settings.Sizes.end(), *size) == settings.Sizes.end())
+            throw EArgumentError("--png " + item + ": the icon has no image of that size (see --size)");
+        settings.PngSizes.push_back(*size);
     }
-    if (!allowLarge && NeedsSizeConfirmation(size))
-        throw EArgumentError("--size " + text + ": an icon larger than " + std::to_string(MaxIconSide) + " x " +
-                             std::to_string(MaxIconSide) + " is written only with --allow-large");
-    settings.OriginalSize = false;
-    settings.Size = size;
+}
+
+void ApplyImageOptions(const std::string& alpha, const std::string& filter, const std::string& fit,
+                       const std::string& background, bool backgroundGiven, TConvertSettings& settings) {
+    if (alpha == "keep")
+        settings.KeepAlpha = true;
+    else if (alpha != "off")
+        throw EArgumentError("--alpha " + Quoted(alpha) + ": give keep or off");
+    if (settings.KeepAlpha && settings.Depth != pf32bit)
+        throw EArgumentError("--alpha keep needs --depth 32: only 32-bit images carry an opacity for each pixel");
+
+    if (filter == "nearest")
+        settings.Filter = TResampleFilter::Nearest;
+    else if (filter == "box")
+        settings.Filter = TResampleFilter::Box;
+    else if (filter == "lanczos")
+        settings.Filter = TResampleFilter::Lanczos3;
+    else
+        throw EArgumentError("--filter " + Quoted(filter) + ": give nearest, box or lanczos");
+
+    if (fit == "stretch")
+        settings.Fit = TFit::Stretch;
+    else if (fit == "pad")
+        settings.Fit = TFit::Pad;
+    else if (fit == "crop")
+        settings.Fit = TFit::Crop;
+    else
+        throw EArgumentError("--fit " + Quoted(fit) + ": give stretch, pad or crop");
+
+    if (backgroundGiven) {
+        if (settings.Fit != TFit::Pad)
+            throw EArgumentError("--background colours the space around a padded picture; give it with --fit pad");
+        const std::optional<TColor> colour = HexColour(background);
+        if (!colour) throw EArgumentError("--background " + Quoted(background) + ": give a colour as #RRGGBB");
+        settings.UseBackground = true;
+        settings.Background = *colour;
+    }
 }
 
 TPixelFormat ParseDepth(const std::string& text) {
@@ -113,13 +197,11 @@ void ApplyTransparency(const std::string& text, TConvertSettings& settings) {
         settings.Transparency = TTransparencyChoice::TopLeft;
         return;
     }
-    const bool hex = text.size() == 7 && text[0] == '#' &&
-                     std::all_of(text.begin() + 1, text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
-    if (!hex)
+    const std::optional<TColor> colour = HexColour(text);
+    if (!colour)
         throw EArgumentError("--transparent " + Quoted(text) + ": give off, top-left or a colour as #RRGGBB");
-    const unsigned long rgb = std::stoul(text.substr(1), nullptr, 16);
     settings.Transparency = TTransparencyChoice::Colour;
-    settings.Colour = RGBColor(std::uint8_t(rgb >> 16), std::uint8_t(rgb >> 8), std::uint8_t(rgb));
+    settings.Colour = *colour;
 }
 
 std::vector<TIconJob> PlanIcons(const std::vector<std::string>& pictures, const std::string& output) {
@@ -168,9 +250,10 @@ std::vector<TIconJob> PlanIcons(const std::vector<std::string>& pictures, const 
 }
 
 int ParseCommandLine(int argc, const char* const* argv, TCommandLine& line) {
-    CLI::App app{"Turns pictures (BMP, JPEG, PNG, GIF, ICO) into single-image Windows icons (.ico).", ProgramName};
+    CLI::App app{"Turns pictures (BMP, JPEG, PNG, GIF, ICO) into Windows icons (.ico).", ProgramName};
     std::vector<std::string> pictures;
-    std::string output, size = "original", depth = "24", transparent;
+    std::string output, size = "original", depth = "24", transparent, png, alpha = "off", filter = "nearest",
+                fit = "stretch", background;
     bool allowLarge = false;
     int jobs = int(std::min(DefaultJobs(), 1024u));
 
@@ -179,7 +262,9 @@ int ParseCommandLine(int argc, const char* const* argv, TCommandLine& line) {
                    "The icon's file name (one picture), or a folder for all icons (ends in /, or exists); "
                    "by default each icon is written beside its picture as NAME.ico")
         ->type_name("FILE|DIR/");
-    app.add_option("--size", size, "original (the picture's size, default), 16, 32, 48, 64, 128, 256 or WxH")
+    app.add_option("--size", size,
+                   "original (the picture's size, default), a side (16, 24, 32, 48, 64, 128, 256...) or WxH; "
+                   "several, separated by commas, make an icon of several images")
         ->type_name("SIZE");
     app.add_option("--depth", depth, "Colour depth in bits per pixel: 1, 4, 8, 15, 16, 24 (default) or 32")
         ->type_name("BITS");
@@ -188,6 +273,22 @@ int ParseCommandLine(int argc, const char* const* argv, TCommandLine& line) {
                    "when the top-left pixel is black")
         ->type_name("COLOUR");
     app.add_flag("--allow-large", allowLarge, "Write icons larger than 256 x 256");
+    app.add_option("--png", png,
+                   "Store these sizes of the --size list (or all) PNG-compressed, as 32-bit RGBA")
+        ->type_name("SIZES|all");
+    app.add_option("--alpha", alpha,
+                   "keep: 32-bit images keep the picture's own opacity (needs --depth 32); off (default): it is "
+                   "composed over white")
+        ->type_name("keep|off");
+    app.add_option("--filter", filter,
+                   "nearest (default, as the window), box or lanczos: smooth scaling in linear light")
+        ->type_name("NAME");
+    app.add_option("--fit", fit,
+                   "stretch (default, as the window), pad (whole picture centred, the rest transparent) or crop "
+                   "(the centred part of the icon's aspect)")
+        ->type_name("HOW");
+    app.add_option("--background", background, "With --fit pad: this colour around the picture instead of transparency")
+        ->type_name("#RRGGBB");
     app.add_option("-j,--jobs", jobs, "Pictures converted at the same time (default: the number of processors)")
         ->type_name("N");
     app.add_flag("-v,--verbose", line.Verbose, "One line per icon written, on standard output");
@@ -218,6 +319,9 @@ int ParseCommandLine(int argc, const char* const* argv, TCommandLine& line) {
         if (app.count("--transparent") > 0)
             ApplyTransparency(transparent, line.Settings);
         line.Settings.AllowLarge = allowLarge;
+        if (app.count("--png") > 0)
+            ApplyPng(png, line.Settings);
+        ApplyImageOptions(alpha, filter, fit, background, app.count("--background") > 0, line.Settings);
         line.Jobs = PlanIcons(pictures, output);
         line.Threads = unsigned(std::min<std::size_t>(std::size_t(jobs), line.Jobs.size()));
     } catch (const EArgumentError& e) {

@@ -44,9 +44,15 @@ int ParseCommandLine(int argc, const char* const* argv, TCommandLine& line);
 
 // The option values, each raising EArgumentError for a text it does not
 // take. Exposed for the program's own use; the tests drive the executable.
+// --size: one size, or several separated by commas (no size twice).
 void ApplySize(const std::string& text, bool allowLarge, TConvertSettings& settings);
 TPixelFormat ParseDepth(const std::string& text);
 void ApplyTransparency(const std::string& text, TConvertSettings& settings);
+// --png, once the sizes are known: "all", or sizes of the --size list.
+void ApplyPng(const std::string& text, TConvertSettings& settings);
+// --alpha, --filter, --fit and --background, once the depth is known.
+void ApplyImageOptions(const std::string& alpha, const std::string& filter, const std::string& fit,
+                       const std::string& background, bool backgroundGiven, TConvertSettings& settings);
 
 // The icon of each picture: beside it under IconFileName when `output` is
 // empty; `output` itself when it names a file (one picture only); the name

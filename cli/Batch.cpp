@@ -70,14 +70,17 @@ public:
         Draw(false);
     }
 
-    void Converted(const TIconJob& job, const TIconImage& image, int depthBits) {
+    void Converted(const TIconJob& job, const TConvertedIcon& icon, int depthBits) {
         const std::lock_guard lock(mutex_);
         ++done_;
         if (verbose_) {
             Clear();
-            // The bitmap header counts the mask rows in its height.
-            std::fprintf(stdout, "%s -> %s (%d x %d, %d bits)\n", job.Picture.c_str(), job.Icon.c_str(),
-                         int(image.Header.biWidth), int(image.Header.biHeight / 2), depthBits);
+            std::string sizes;
+            for (const TIconEntry& entry : icon.Entries)
+                sizes += (sizes.empty() ? "" : ", ") + std::to_string(entry.Width) + " x " +
+                         std::to_string(entry.Height) + (entry.Png ? " PNG" : "");
+            std::fprintf(stdout, "%s -> %s (%s, %d bits)\n", job.Picture.c_str(), job.Icon.c_str(), sizes.c_str(),
+                         depthBits);
             std::fflush(stdout);
         }
         Draw(verbose_);
@@ -180,9 +183,9 @@ void ConvertOne(const TIconJob& job, const TConvertSettings& settings, TReporter
         std::error_code error;
         if (std::filesystem::is_directory(job.Picture, error))
             throw EFOpenError("this is a folder, not a picture");
-        const TIconImage image = ConvertPicture(job.Picture, settings);
-        WriteIconFile(job.Icon, image);
-        reporter.Converted(job, image, DepthBits(settings.Depth));
+        const TConvertedIcon icon = ConvertPicture(job.Picture, settings);
+        WriteIconEntries(job.Icon, icon.Entries);
+        reporter.Converted(job, icon, DepthBits(settings.Depth));
     } catch (const Exception& e) {
         reporter.Failed(job.Picture, MessageOf(e));
     } catch (const std::bad_alloc&) {

@@ -29,8 +29,7 @@ Bytes Picture(TColor corner) {
 TConvertSettings Defaults() { return {}; }
 TConvertSettings Sized(int w, int h, bool allowLarge = false) {
     TConvertSettings s;
-    s.OriginalSize = false;
-    s.Size = {w, h};
+    s.Sizes = {TSizeChoice{false, {w, h}}};
     s.AllowLarge = allowLarge;
     return s;
 }
@@ -87,6 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"size_128", {"--size", "128"}, clBlack, Sized(128, 128), true},
         OptionCase{"size_256", {"--size", "256"}, clBlack, Sized(256, 256), true},
         OptionCase{"size_w_by_h", {"--size", "40x3"}, clBlack, Sized(40, 3), true},
+        OptionCase{"size_side_outside_the_window_list", {"--size", "24"}, clBlack, Sized(24, 24), true},
         OptionCase{"size_256_by_1_is_not_large", {"--size", "256x1"}, clBlack, Sized(256, 1), true},
         OptionCase{"size_large_allowed", {"--size", "300x20", "--allow-large"}, clBlack, Sized(300, 20, true), true},
         OptionCase{"depth_1", {"--depth", "1"}, clBlack, Depth(pf1bit), true},
@@ -202,8 +202,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"no_picture_with_options", {"--size", "16", "-v"}, "no picture given"},
         BadCase{"unknown_option", {"--colour", "a.bmp"}, "The following argument was not expected: --colour"},
         BadCase{"option_without_value", {"a.bmp", "--size"}, "--size"},
-        BadCase{"size_word", {"--size", "big", "a.bmp"}, "--size \"big\": give original, 16"},
-        BadCase{"size_not_in_list", {"--size", "20", "a.bmp"}, "--size \"20\": give original"},
+        BadCase{"size_word", {"--size", "big", "a.bmp"}, "--size \"big\": give original, a side such as 16"},
+        BadCase{"size_zero", {"--size", "0", "a.bmp"}, "--size \"0\": give original"},
         BadCase{"size_zero_width", {"--size", "0x16", "a.bmp"}, "--size \"0x16\""},
         BadCase{"size_negative", {"--size", "-16x16", "a.bmp"}, "--size \"-16x16\""},
         BadCase{"size_no_height", {"--size", "16x", "a.bmp"}, "--size \"16x\""},
@@ -229,6 +229,20 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"same_picture_twice", {"a.bmp", "b.bmp", "./a.bmp"}, "a.bmp and ./a.bmp would both be written"},
         BadCase{"same_icon_after_normalising", {"a.bmp", "sub/../a.png"}, "a.bmp and sub/../a.png would both be written"},
         BadCase{"same_icon_in_output_folder", {"-o", "./", "a.bmp", "sub/a.png"}, "a.bmp and sub/a.png would both be written"},
+        BadCase{"size_list_repeat", {"--size", "16,32,16", "a.bmp"}, "--size \"16,32,16\": 16 x 16 is given twice"},
+        BadCase{"size_list_repeat_spelled_apart", {"--size", "16,16x16", "a.bmp"}, "--size \"16,16x16\": 16 x 16 is given twice"},
+        BadCase{"size_list_original_twice", {"--size", "original,16,original", "a.bmp"}, "--size \"original,16,original\": original is given twice"},
+        BadCase{"size_list_empty_item", {"--size", "16,,32", "a.bmp"}, "--size \"16,,32\": give original"},
+        BadCase{"size_list_large", {"--size", "16,300", "a.bmp"}, "--size 300: an icon larger than 256 x 256"},
+        BadCase{"size_list_large_square", {"--size", "257", "a.bmp"}, "--size 257: an icon larger than 256 x 256"},
+        BadCase{"png_not_a_size", {"--size", "16,32", "--png", "128", "a.bmp"}, "--png 128: the icon has no image of that size"},
+        BadCase{"png_word", {"--png", "some", "a.bmp"}, "--png \"some\": give all, or sizes of the --size list"},
+        BadCase{"alpha_below_32", {"--alpha", "keep", "a.bmp"}, "--alpha keep needs --depth 32"},
+        BadCase{"alpha_word", {"--alpha", "yes", "--depth", "32", "a.bmp"}, "--alpha \"yes\": give keep or off"},
+        BadCase{"filter_unknown", {"--filter", "bicubic", "a.bmp"}, "--filter \"bicubic\": give nearest, box or lanczos"},
+        BadCase{"fit_unknown", {"--fit", "fill", "a.bmp"}, "--fit \"fill\": give stretch, pad or crop"},
+        BadCase{"background_without_pad", {"--background", "#FF0000", "a.bmp"}, "--background colours the space around a padded picture"},
+        BadCase{"background_not_a_colour", {"--fit", "pad", "--background", "red", "a.bmp"}, "--background \"red\": give a colour as #RRGGBB"},
         BadCase{"icon_over_its_picture", {"b.ico"}, "b.ico: its icon would replace the picture itself; name another icon with -o"},
         BadCase{"icon_over_its_picture_by_name", {"-o", "./b.ico", "b.ico"}, "b.ico: its icon would replace the picture itself"},
         BadCase{"icon_over_its_picture_in_folder", {"-o", "./", "b.ico"}, "b.ico: its icon would replace the picture itself"}),

@@ -40,7 +40,8 @@ const auto* const kCleanup = ::testing::AddGlobalTestEnvironment(new TScratchCle
 
 // The window's path: the whole picture decoded, then drawn into the icon.
 TIconImage WholePictureIcon(const TBitmap& picture, const TConvertSettings& s) {
-    const TIconSize size = s.OriginalSize ? TIconSize{picture.Width(), picture.Height()} : s.Size;
+    const TSizeChoice& choice = s.Sizes.front();
+    const TIconSize size = choice.Original ? TIconSize{picture.Width(), picture.Height()} : choice.Size;
     const TColor corner = picture.Canvas().Pixel(0, 0);
     bool use = false;
     TColor colour = corner;
@@ -56,7 +57,9 @@ TIconImage WholePictureIcon(const TBitmap& picture, const TConvertSettings& s) {
 const TPixelFormat kDepths[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
 
 std::string Describe(const TConvertSettings& s) {
-    std::string text = s.OriginalSize ? "original" : std::to_string(s.Size.Width) + "x" + std::to_string(s.Size.Height);
+    const TSizeChoice& size = s.Sizes.front();
+    std::string text =
+        size.Original ? "original" : std::to_string(size.Size.Width) + "x" + std::to_string(size.Size.Height);
     text += ", " + std::to_string(BitsPerPixel(s.Depth)) + (s.Depth == pf15bit ? "(15)" : "") + " bits";
     const char* const choices[] = {"default", "off", "colour", "top-left"};
     return text + ", transparency " + choices[int(s.Transparency)];
@@ -91,8 +94,7 @@ void ExpectSameIcons(const fs::path& path, const std::vector<TConvertSettings>& 
 TConvertSettings Settings(int width, int height, TPixelFormat depth,
                           TTransparencyChoice choice = TTransparencyChoice::WindowDefault) {
     TConvertSettings s;
-    s.OriginalSize = width == 0;
-    s.Size = {width, height};
+    s.Sizes = {TSizeChoice{width == 0, {width, height}}};
     s.Depth = depth;
     s.Transparency = choice;
     s.Colour = RGBColor(0x80, 0x80, 0x80);
@@ -306,7 +308,6 @@ TEST(Streaming, RefusesALargeIconUnlessAllowed) {
                      "The icon would be 300 x 10 pixels, larger than 256 x 256; give --allow-large to write it all "
                      "the same");
     }
-    s.OriginalSize = false;
-    s.Size = {256, 256};
+    s.Sizes = {TSizeChoice{false, {256, 256}}};
     EXPECT_NO_THROW(ConvertPicture(path.string(), s));
 }
