@@ -64,6 +64,19 @@ bool DataMatchesSize(const TIconEntry& entry) {
            GetLE32(d.data() + 8) == std::uint32_t(entry.Height) * 2;
 }
 
+// The order in which the entries' data follow the directory: the PNG images
+// first, then the bitmaps, each group in the order given. GdkPixbuf's loader
+// reads an icon as a stream: when a larger PNG image lies after the bitmap it
+// shows, it has passed that bitmap's rows by the time it knows which image
+// to show, and draws garbage. Other readers go by the offsets.
+std::vector<std::size_t> DataOrder(const std::vector<TIconEntry>& entries) {
+    std::vector<std::size_t> order;
+    for (bool png : {true, false})
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            if (entries[i].Png == png) order.push_back(i);
+    return order;
+}
+
 // The directory of `entries` (6 + 16n bytes), after every check that can
 // refuse them, so that a refused list never creates a file.
 std::vector<std::uint8_t> DirectoryBytes(const std::vector<TIconEntry>& entries) {
@@ -91,7 +104,7 @@ std::vector<std::uint8_t> DirectoryBytes(const std::vector<TIconEntry>& entries)
     PutU16(&bytes[2], 1);
     PutU16(&bytes[4], std::uint16_t(entries.size()));
     std::uint64_t offset = bytes.size();
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    for (const std::size_t i : DataOrder(entries)) {
         const TIconEntry& e = entries[i];
         // Every entry must start, and the last one end, within 32-bit offsets.
         if (offset + e.Data.size() > std::numeric_limits<std::uint32_t>::max())
@@ -239,8 +252,8 @@ std::vector<std::uint8_t> IconFileBytes(const std::vector<TIconEntry>& entries) 
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }
-    for (const TIconEntry& e : entries)
-        bytes.insert(bytes.end(), e.Data.begin(), e.Data.end());
+    for (const std::size_t i : DataOrder(entries))
+        bytes.insert(bytes.end(), entries[i].Data.begin(), entries[i].Data.end());
     return bytes;
 }
 
@@ -249,7 +262,7 @@ void WriteIconEntries(const std::string& fileName, const std::vector<TIconEntry>
     const std::vector<std::uint8_t> directory = DirectoryBytes(entries);
     TSafeFile file(fileName, std::move(write), std::move(sync));
     file.Write(directory.data(), directory.size());
-    for (const TIconEntry& e : entries)
-        file.Write(e.Data.data(), e.Data.size());
+    for (const std::size_t i : DataOrder(entries))
+        file.Write(entries[i].Data.data(), entries[i].Data.size());
     file.Commit();
 }

@@ -6,10 +6,14 @@
 // bitmap (40-byte BITMAPINFOHEADER, colour rows, AND mask rows; exactly what
 // the single-image writer in Convert_func.h stores after its directory) or a
 // complete PNG file (8-bit RGBA, not interlaced). The file is the directory
-// followed by the entries' bytes in the order given:
+// followed by the entries' bytes:
 //   offset 0        6 bytes        idReserved 0, idType 1, idCount n
-//   offset 6        16 bytes each  one record per entry (see below)
-//   offset 6 + 16n                 the entries' data, back to back
+//   offset 6        16 bytes each  one record per entry, in the order given
+//   offset 6 + 16n                 the entries' data, back to back: the PNG
+//                                  images first, then the bitmaps, each in the
+//                                  order given (a streaming reader, GdkPixbuf,
+//                                  misreads a bitmap that a larger PNG image
+//                                  follows)
 // Each record: bWidth, bHeight = the size's low 8 bits (256 reads as 0),
 // bColorCount 0, bReserved 0, wPlanes 1, wBitCount (24 or 32; 32 for PNG),
 // dwBytesInRes = the data's size, dwImageOffset = where the data starts.

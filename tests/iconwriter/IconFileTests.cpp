@@ -135,7 +135,16 @@ TEST_F(IconFileLayout, OffsetsAndSizesOfAMixOfBitmapAndPngEntries) {
     EXPECT_EQ(U16(file, 0), 0u);
     EXPECT_EQ(U16(file, 2), 1u);
     ASSERT_EQ(U16(file, 4), 4u);
+    // The data follow the directory PNG images first (32, 256), then the
+    // bitmaps (16, 48): a streaming reader must not pass a bitmap before it
+    // knows a larger image exists.
+    std::vector<std::size_t> offsets(entries.size());
     std::size_t offset = 6 + 16 * 4;
+    for (const std::size_t i : {1, 3, 0, 2}) {
+        offsets[i] = offset;
+        offset += entries[i].Data.size();
+    }
+    EXPECT_EQ(offset, file.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         SCOPED_TRACE("entry of " + std::to_string(planned[i].size));
         const TIconEntry& e = entries[i];
@@ -151,12 +160,10 @@ TEST_F(IconFileLayout, OffsetsAndSizesOfAMixOfBitmapAndPngEntries) {
         EXPECT_EQ(U16(file, record + 4), 1u);
         EXPECT_EQ(U16(file, record + 6), std::uint32_t(planned[i].bitCount));
         EXPECT_EQ(U32(file, record + 8), e.Data.size());
-        EXPECT_EQ(U32(file, record + 12), offset);
-        ASSERT_LE(offset + e.Data.size(), file.size());
-        EXPECT_TRUE(std::equal(e.Data.begin(), e.Data.end(), file.begin() + std::ptrdiff_t(offset)));
-        offset += e.Data.size();
+        EXPECT_EQ(U32(file, record + 12), offsets[i]);
+        ASSERT_LE(offsets[i] + e.Data.size(), file.size());
+        EXPECT_TRUE(std::equal(e.Data.begin(), e.Data.end(), file.begin() + std::ptrdiff_t(offsets[i])));
     }
-    EXPECT_EQ(offset, file.size());
 
     // A bitmap entry is its info header, colour rows and mask rows.
     EXPECT_EQ(entries[0].Data.size(), 40u + 16 * 16 * 3 + 16 * 4);
