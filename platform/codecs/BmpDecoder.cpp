@@ -238,10 +238,13 @@ private:
         x_ = std::min(x_ + 1, h_.Width);  // pixels beyond the right edge are dropped
     }
 
-    // Hands over the current row (written or not) and moves to the next.
+    // Hands over the current row (written or not) and moves to the next. A
+    // row no pixel was written to and the sink does not want is left out, so
+    // that the blank rows after an early end-of-bitmap cost a sampling sink
+    // nothing.
     void NextRow() {
         if (row_ >= h_.Height) return;
-        if (sink_) {
+        if (sink_ && (current_ || sink_->WantsRow(h_.Height - 1 - row_))) {
             Current();
             sink_->RowDone(h_.Height - 1 - row_);
             current_ = nullptr;
