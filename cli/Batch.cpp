@@ -3,12 +3,14 @@
 #include "Exception.h"
 #include "PictureConverter.h"
 
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -197,11 +199,42 @@ void ConvertOne(const TIconJob& job, const TConvertSettings& settings, TReporter
 
 }  // namespace
 
+namespace {
+
+// The signal that asked the batch to stop (SIGINT, SIGTERM or SIGHUP), or 0.
+// Killed in the middle of a write, the program would leave the temporary
+// file of the icon it was writing; asked to stop, it starts no new picture,
+// lets the ones under way finish (each is a fraction of a second), and then
+// ends by the same signal, so that a calling shell sees it.
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void AskToStop(int signal) { g_stopSignal.store(signal); }
+
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = AskToStop;
+    sigemptyset(&action.sa_mask);
+    // A second signal ends the program at once.
+    action.sa_flags = SA_RESETHAND;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+}  // namespace
+
+void EndIfAskedToStop() {
+    const int signal = g_stopSignal.load();
+    if (signal == 0) return;
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 std::size_t RunBatch(const TCommandLine& line, bool showProgress) {
+    CatchStopSignals();
     TReporter reporter(line.Jobs.size(), line.Verbose, showProgress);
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < line.Jobs.size();)
+        for (std::size_t i; g_stopSignal.load() == 0 && (i = next.fetch_add(1)) < line.Jobs.size();)
             ConvertOne(line.Jobs[i], line.Settings, reporter);
     };
 
@@ -219,5 +252,11 @@ std::size_t RunBatch(const TCommandLine& line, bool showProgress) {
     for (std::jthread& helper : helpers)
         helper.join();
     reporter.Finish();
+    if (g_stopSignal.load() != 0) {
+        const std::size_t started = std::min(next.load(), line.Jobs.size());
+        std::fprintf(stderr, "gloxen-convert: stopped; %zu of %zu pictures were not converted\n",
+                     line.Jobs.size() - started, line.Jobs.size());
+        std::fflush(stderr);
+    }
     return reporter.Failures();
 }

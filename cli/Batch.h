@@ -13,4 +13,10 @@
 // line per written icon goes to stdout. With `showProgress` (stderr is a
 // terminal), a progress line on stderr is rewritten in place and cleared at
 // the end.
+// SIGINT, SIGTERM and SIGHUP stop the batch between pictures: no picture is
+// started after one of them, and no file is left half-written.
 std::size_t RunBatch(const TCommandLine& line, bool showProgress);
+
+// Ends the program by the signal that stopped the batch, if one did, so that
+// the caller learns how it ended; returns otherwise.
+void EndIfAskedToStop();

@@ -101,7 +101,7 @@ TResampler::TAxis TResampler::MakeAxis(int in, int out) const {
 
 TResampler::TResampler(int width, int height, TResampleRect from, int targetWidth, int targetHeight, TResampleRect to,
                        TResampleFilter filter)
-    : width_(width), height_(height), targetWidth_(targetWidth), targetHeight_(targetHeight), from_(from), to_(to),
+    : targetWidth_(targetWidth), targetHeight_(targetHeight), from_(from), to_(to),
       filter_(filter) {
     if (width < 1 || height < 1 || targetWidth < 1 || targetHeight < 1)
         throw EInvalidGraphic("Scaling needs a source and a target of at least 1 x 1 pixels (source " +

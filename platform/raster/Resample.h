@@ -91,7 +91,7 @@ private:
     // [begin, end).
     void TargetRows(int r, int& begin, int& end) const;
 
-    int width_, height_, targetWidth_, targetHeight_;
+    int targetWidth_, targetHeight_;
     TResampleRect from_, to_;
     TResampleFilter filter_;
     int neededRows_ = 0;

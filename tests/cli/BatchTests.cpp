@@ -10,6 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 using namespace clitest;
 
@@ -200,3 +204,47 @@ TEST_F(Batch, JobCountDoesNotChangeTheFiles) {
 }
 
 }  // namespace
+
+TEST_F(Batch, AStopSignalEndsBetweenPicturesWithNoFileHalfWritten) {
+    // Many pictures, each slow enough (a smooth shrink) that the batch is
+    // still running when the first icon appears.
+    const fs::path first = Put("p0.bmp", Picture(1500, 1500));
+    constexpr int kPictures = 400;
+    std::vector<std::string> args{GLOXEN_CONVERT_EXE, "--size", "256", "--filter", "lanczos", "-j", "1", "-o", "out/"};
+    fs::create_directory(Path("out"));
+    for (int i = 0; i < kPictures; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".bmp";
+        if (i > 0) fs::create_hard_link(first, Path(name));
+        args.push_back(name);
+    }
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+        for (const auto& entry : fs::directory_iterator(Path("out"))) fs::remove(entry.path());
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::chdir(Root().c_str()) != 0) ::_exit(127);
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        // Wait for the first icon, then ask the batch to stop.
+        for (int waited = 0; waited < 60000 && !fs::exists(Path("out/p0.ico")); waited += 5) ::usleep(5000);
+        ::kill(child, signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "it should end by the signal, status " << status;
+        EXPECT_EQ(WTERMSIG(status), signal);
+        int icons = 0;
+        for (const auto& entry : fs::directory_iterator(Path("out"))) {
+            // Only finished icons: no temporary file is left behind.
+            ASSERT_EQ(entry.path().extension(), ".ico") << entry.path();
+            EXPECT_EQ(ReadFile(entry.path()), ReadFile(Path("out/p0.ico"))) << entry.path();
+            ++icons;
+        }
+        EXPECT_GE(icons, 1);
+        EXPECT_LT(icons, kPictures);
+    }
+}
