@@ -216,14 +216,19 @@ private:
         return current_;
     }
 
-    void Clear(std::uint8_t* row) const {
-        const TColor c = colors_[0];
-        for (int x = 0; x < h_.Width; ++x) {
-            row[3 * x] = GetBValue(c);
-            row[3 * x + 1] = GetGValue(c);
-            row[3 * x + 2] = GetRValue(c);
+    // Index 0's colour across the row, padding zeroed. The blank row is made
+    // once: a picture whose data end early is mostly blank rows.
+    void Clear(std::uint8_t* row) {
+        if (blank_.empty()) {
+            blank_.assign(stride_, 0);
+            const TColor c = colors_[0];
+            for (int x = 0; x < h_.Width; ++x) {
+                blank_[3 * std::size_t(x)] = GetBValue(c);
+                blank_[3 * std::size_t(x) + 1] = GetGValue(c);
+                blank_[3 * std::size_t(x) + 2] = GetRValue(c);
+            }
         }
-        std::memset(row + std::size_t(h_.Width) * 3, 0, stride_ - std::size_t(h_.Width) * 3);
+        std::memcpy(row, blank_.data(), stride_);
     }
 
     void Put(unsigned index) {
@@ -260,6 +265,7 @@ private:
     }
 
     TByteReader in_;
+    std::vector<std::uint8_t> blank_;
     const dib::TDibHeader& h_;
     IRowSink* sink_;  // null while only checking
     std::array<TColor, 256> colors_{};
