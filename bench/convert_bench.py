@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""Figures for gloxen-convert beside ImageMagick and Pillow doing the same job.
+"""Figures for gloxen-convert beside ImageMagick and Pillow doing the same job,
+and a table of how closely our smooth scaling matches Pillow's.
 
-Each contender turns a picture into a single 256 x 256 icon, sampling
-nearest-neighbour:
+In most jobs each contender turns a picture into a single 256 x 256 icon,
+sampling nearest-neighbour:
 
     ours         gloxen-convert --size 256 -o OUT.ico PICTURE
     ImageMagick  convert PICTURE -sample 256x256! OUT.ico
@@ -17,6 +18,22 @@ in sequence and as one mogrify call, and the faster of the two is compared;
 Pillow runs it as one Python process looping over the pictures. The PNG job
 also runs gloxen_bench_plain_png, libpng alone decoding the file into one
 full-size buffer, which is the yardstick for our PNG speed.
+
+The job "multi-size Lanczos" turns the same 6000 x 4000 JPEG into a modern
+icon of four images, 16, 32, 48 and 256 pixels, each scaled smoothly:
+
+    ours         gloxen-convert --size 16,32,48,256 --filter lanczos --depth 32
+                     --png 256 -o OUT.ico big.jpg
+    ImageMagick  convert big.jpg -define icon:auto-resize=16,32,48,256 OUT.ico
+    Pillow       open, save(OUT, format="ICO",
+                     sizes=[(16, 16), (32, 32), (48, 48), (256, 256)]),
+                 in its own /usr/bin/python3 process
+
+Pillow's ICO writer shrinks with Lanczos but keeps the picture's aspect, so
+its images are 16 x 11 up to 256 x 171; its output check therefore compares
+the longer side only. Ours (stretched, the converter's default fit) and
+ImageMagick's are square. The target here is to be faster than both with
+less than half of either's peak memory.
 
 Time is the wall time of the contender's process (or, for ImageMagick's
 sequence, of all its processes one after another), from start to exit, as
@@ -36,17 +53,46 @@ The machine this runs on may be shared and have few cores, so the figures
 are printed and compared with the targets, never asserted: the exit status
 is 0 whenever every contender ran, whatever the figures are.
 
+After the timings the script always prints the quality table (--quality-only
+prints it alone, without the timings). Photographs (every 8-bit JPEG in
+../shared/corpora/jpeg; monkey12.jpg there is 12-bit, which neither our
+decoder nor Pillow reads) and line art with opacity and sharp edges (two
+256 x 256 pictures from png-testpngs, two 32 x 32 ones from pngsuite, and a
+generated 256 x 256 logo of one-pixel lines over transparency, since the
+corpora hold no such drawing) are shrunk to 16, 32 and 48 pixels (the
+32-pixel pictures to 16 only) by
+
+    gloxen-convert --depth 32 --alpha keep --transparent off --filter F
+        --size N -o OUT.ico PICTURE
+
+for F = box and lanczos; "--transparent off" keeps the converter's default
+key colour (black, when the top-left pixel is black) out of the picture's
+own opacity. Pillow reads the icon back. The reference is Pillow's BOX and
+LANCZOS done in linear light with premultiplied opacity and float precision
+between the passes, by tests/raster/pil_resample.py (imported, the same
+reference as the resampler's tests); Pillow's plain resize of the RGBA
+picture (premultiplied, but in sRGB values) is shown beside it for
+information. Both are compared as PSNR over the premultiplied linear colour
+channels and the opacity, each in 0..1 (infinite when every byte agrees).
+The target is at least 40 dB against the linear-light reference for every
+picture and size; like the timings it is printed as met / NOT met.
+
 The pictures are generated once with Pillow into a cache folder
 (/tmp/gloxen-bench by default) and reused by later runs.
 
     /usr/bin/python3 bench/convert_bench.py [--runs N] [--quick]
-        [--converter PATH] [--plain-png PATH] [--cache DIR]
+        [--quality-only] [--converter PATH] [--plain-png PATH] [--cache DIR]
 
 --quick uses small pictures and a short batch and runs once; it is meant for
-checking the harness itself, and its figures say little.
+checking the harness itself, and its figures say little. It does not change
+the quality table, which uses the same pictures either way.
 """
 
 import argparse
+import contextlib
+import importlib.util
+import io
+import math
 import os
 import shutil
 import statistics
@@ -65,9 +111,14 @@ ICON_SIZE = 256
 # Raise this whenever the pictures' recipe changes, so cached sets are rebuilt.
 PICTURE_RECIPE = 1
 
+CORPORA = ROOT.parent / "shared" / "corpora"
+
 # A corpus photo used as the base of the generated pictures (227 x 149); the
 # generator adds grain and shapes, so the upscale still has fine detail.
-BASE_PHOTO = ROOT.parent / "shared" / "corpora" / "jpeg" / "testorig.jpg"
+BASE_PHOTO = CORPORA / "jpeg" / "testorig.jpg"
+
+# The sizes of the multi-size job's icon, smallest first.
+MULTI_SIZES = (16, 32, 48, 256)
 
 # Pillow's side of the job: argv[1] is the output, a file for one picture or
 # a folder (ending in "/") for several; the rest are the pictures.
@@ -82,6 +133,15 @@ for picture in pictures:
     with Image.open(picture) as im:
         icon = im.resize((256, 256), Image.NEAREST)
     icon.save(target, format="ICO", sizes=[(256, 256)])
+"""
+
+# Pillow's side of the multi-size job: argv[1] is the output, argv[2] the
+# picture. Pillow's ICO writer does the scaling itself (Lanczos).
+PILLOW_MULTI_PROGRAM = r"""
+import sys
+from PIL import Image
+with Image.open(sys.argv[2]) as im:
+    im.save(sys.argv[1], format="ICO", sizes=[(16, 16), (32, 32), (48, 48), (256, 256)])
 """
 
 
@@ -247,6 +307,9 @@ class Contender:
         self.times = []
         self.peaks = []
         self.failure = None
+        # True for a contender whose icons keep the picture's aspect (Pillow's
+        # ICO writer): its output check then compares the longer side only.
+        self.keeps_aspect = False
 
     def clear_output(self) -> None:
         if self.output_is_folder:
@@ -292,27 +355,32 @@ def icon_entries(path: Path) -> list:
     return [(data[6 + 16 * i] or 256, data[7 + 16 * i] or 256) for i in range(count)]
 
 
-def check_icon(path: Path) -> str:
-    """'' for a single 256 x 256 icon, otherwise what is wrong with it."""
+def check_icon(path: Path, sides: list, keeps_aspect: bool) -> str:
+    """'' for an icon with one square entry for each of the sides (in any
+    order), otherwise what is wrong with it. With keeps_aspect an entry
+    only needs its longer side to match."""
     try:
         entries = icon_entries(path)
     except (OSError, ValueError, struct.error) as error:
         return f"{path.name}: unreadable ({error})"
-    if entries != [(ICON_SIZE, ICON_SIZE)]:
-        return f"{path.name}: entries {entries}, expected one {ICON_SIZE} x {ICON_SIZE}"
+    found = sorted(max(w, h) if keeps_aspect else (w, h) for w, h in entries)
+    wanted = sorted(side if keeps_aspect else (side, side) for side in sides)
+    if found != wanted:
+        what = "longest sides" if keeps_aspect else "square sides"
+        return f"{path.name}: entries {entries}, expected {what} {', '.join(map(str, sides))}"
     return ""
 
 
-def check_output(contender: Contender, expected_count: int) -> str:
+def check_output(contender: Contender, expected_count: int, sides: list) -> str:
     if contender.output_is_folder:
         icons = sorted(contender.output.glob("*.ico"))
         if len(icons) != expected_count:
             return f"{len(icons)} icons written, expected {expected_count}"
-        problems = [p for p in (check_icon(icon) for icon in icons) if p]
+        problems = [p for p in (check_icon(icon, sides, contender.keeps_aspect) for icon in icons) if p]
         return f"{len(problems)} bad icons, e.g. {problems[0]}" if problems else ""
     if not contender.output.exists():
         return "no icon written"
-    return check_icon(contender.output)
+    return check_icon(contender.output, sides, contender.keeps_aspect)
 
 
 def mean_colour(path: Path) -> list:
@@ -325,11 +393,12 @@ def mean_colour(path: Path) -> list:
 
 
 class Job:
-    def __init__(self, name: str, pictures: list, contenders: dict, kind: str):
+    def __init__(self, name: str, pictures: list, contenders: dict, kind: str, sides=(ICON_SIZE,)):
         self.name = name
         self.pictures = pictures
         self.contenders = contenders  # role -> Contender
-        self.kind = kind  # "jpg", "png", "bmp" or "batch"
+        self.kind = kind  # "jpg", "png", "bmp", "multi" or "batch"
+        self.sides = list(sides)  # the icon's images, each side x side
 
 
 def make_jobs(pictures: PictureSet, tools: dict, work: Path) -> list:
@@ -360,6 +429,32 @@ def make_jobs(pictures: PictureSet, tools: dict, work: Path) -> list:
         if extension == "png" and tools["plain_png"]:
             contenders["plain"] = Contender("plain libpng", [[tools["plain_png"], picture]], out / "none", False)
         jobs.append(Job(f"{label} {width}x{height}", [picture], contenders, extension))
+
+    # The modern icon: four sizes from the big JPEG, each scaled smoothly.
+    picture = str(pictures.big("jpg"))
+    out = work / "multi"
+    out.mkdir(parents=True)
+    sizes = ",".join(map(str, MULTI_SIZES))
+    contenders = {}
+    if tools["ours"]:
+        contenders["ours"] = Contender(
+            "gloxen-convert",
+            [[tools["ours"], "--size", sizes, "--filter", "lanczos", "--depth", "32", "--png", "256",
+              "-o", str(out / "ours.ico"), picture]],
+            out / "ours.ico",
+            False,
+        )
+    contenders["im"] = Contender(
+        "ImageMagick convert",
+        [[tools["convert"], picture, "-define", f"icon:auto-resize={sizes}", str(out / "im.ico")]],
+        out / "im.ico",
+        False,
+    )
+    contenders["pillow"] = Contender(
+        "Pillow", [[python, "-c", PILLOW_MULTI_PROGRAM, str(out / "pillow.ico"), picture]], out / "pillow.ico", False
+    )
+    contenders["pillow"].keeps_aspect = True
+    jobs.append(Job("multi-size Lanczos", [picture], contenders, "multi", MULTI_SIZES))
 
     batch = [str(p) for p in pictures.batch()]
     out = work / "batch"
@@ -417,6 +512,13 @@ def at_least(values: list, limit: float):
     return all(v >= limit for v in values)
 
 
+def above(values: list, limit: float):
+    """True when every figure is beyond the limit, None when one is missing."""
+    if any(v is None for v in values):
+        return None
+    return all(v > limit for v in values)
+
+
 def report(jobs: list, runs: int) -> None:
     print()
     print(f"Medians of {runs} interleaved run(s); time in seconds, peak = largest resident size in MiB.")
@@ -454,6 +556,10 @@ def report(jobs: list, runs: int) -> None:
             )
         elif job.kind == "batch":
             target = "3x faster: " + verdict(at_least([t_im, t_pil], 3))
+        elif job.kind == "multi":
+            target = "faster, < 1/2 memory: " + verdict(
+                None if None in (t_im, t_pil, m_im, m_pil) else above([t_im, t_pil], 1) and above([m_im, m_pil], 2)
+            )
         else:
             target = "see plain libpng below"
         print(
@@ -477,6 +583,200 @@ def report(jobs: list, runs: int) -> None:
     print()
     for note in notes:
         print(note)
+
+
+# ---------------------------------------------------------------------------
+# Scaling quality
+
+
+QUALITY_SIZES = (16, 32, 48)
+QUALITY_FILTERS = ("box", "lanczos")
+QUALITY_TARGET_DB = 40.0
+
+# Raise this whenever the generated logo's recipe changes, so the cached
+# file is redrawn.
+LOGO_RECIPE = 1
+
+# The resampler tests' reference: Pillow in linear light, premultiplied.
+PIL_RESAMPLE = ROOT / "tests" / "raster" / "pil_resample.py"
+
+# Pillow's plain filters, for the sRGB column.
+PLAIN_FILTERS = {"box": Image.BOX, "lanczos": Image.LANCZOS}
+
+
+def one_pixel_logo(path: Path) -> None:
+    """Draws a 256 x 256 logo of one-pixel lines over transparency, the case
+    where scaling in sRGB values and scaling in linear light differ most:
+    thin light and dark lines, a half-opaque fill, a frame on the picture's
+    edge, and a patch of single-pixel checks. Lines are drawn without
+    anti-aliasing, so every edge is sharp."""
+    side = 256
+    logo = Image.new("RGBA", (side, side), (0, 0, 0, 0))
+    draw = ImageDraw.Draw(logo)
+    # A half-opaque disc outlined by a one-pixel white ring.
+    draw.ellipse((24, 24, 231, 231), fill=(30, 90, 200, 128), outline=(255, 255, 255, 255), width=1)
+    # Vertical lines every 7 pixels, black and white in turn, and red
+    # horizontal ones every 9: spacings no target size divides evenly.
+    for i, x in enumerate(range(48, 209, 7)):
+        draw.line((x, 64, x, 192), fill=(0, 0, 0, 255) if i % 2 else (255, 255, 255, 255))
+    for y in range(70, 190, 9):
+        draw.line((60, y, 196, y), fill=(230, 20, 20, 255))
+    # The two diagonals, one pixel wide.
+    draw.line((0, 0, side - 1, side - 1), fill=(255, 200, 0, 255))
+    draw.line((0, side - 1, side - 1, 0), fill=(0, 200, 80, 255))
+    # A frame on the outermost pixels: the scaler's edge handling shows here.
+    draw.rectangle((0, 0, side - 1, side - 1), outline=(200, 0, 200, 255))
+    # Single-pixel checks, opaque black on transparency, in one corner.
+    for y in range(204, 244):
+        for x in range(12, 52):
+            if (x + y) % 2:
+                logo.putpixel((x, y), (0, 0, 0, 255))
+    partial = path.with_suffix(".partial")
+    logo.save(partial, format="PNG")
+    partial.replace(path)
+
+
+def quality_pictures(cache: Path) -> list:
+    """(name, path, kind) of the pictures the quality table shrinks."""
+    chosen = [
+        # Every 8-bit JPEG in the corpus: baseline, integer DCT, arithmetic
+        # coding (all 227 x 149). monkey12.jpg is 12-bit and read by neither side.
+        ("jpeg/testorig.jpg", "photo"),
+        ("jpeg/testimgint.jpg", "photo"),
+        ("jpeg/testimgari.jpg", "photo"),
+        # Sharp colour edges and opacity ramps, 256 x 256.
+        ("png-testpngs/rgb-alpha-8.png", "line art"),
+        # A grey and opacity ramp cut by a hard diagonal, 256 x 256.
+        ("png-testpngs/gray-alpha-8.png", "line art"),
+        # A small logo on a transparent palette entry, 32 x 32.
+        ("pngsuite/ftbbn3p08.png", "logo"),
+        # Colour and opacity ramps, 32 x 32.
+        ("pngsuite/basn6a08.png", "line art"),
+    ]
+    pictures = [(name, CORPORA / name, kind) for name, kind in chosen]
+    logo = cache / "quality" / f"logo-1px-{LOGO_RECIPE}.png"
+    if not logo.exists():
+        logo.parent.mkdir(parents=True, exist_ok=True)
+        one_pixel_logo(logo)
+    pictures.append(("generated logo, 1 px lines", logo, "logo"))
+    return pictures
+
+
+def load_linear_reference():
+    """tests/raster/pil_resample.py as a module."""
+    spec = importlib.util.spec_from_file_location("pil_resample", PIL_RESAMPLE)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def linear_shrinks(reference, picture: Path, sizes: list, filter_name: str) -> dict:
+    """side -> R, G, B, A bytes of Pillow's linear-light shrink: the answer of
+    pil_resample.py's main(), which writes to standard output, caught here."""
+    argv = [str(PIL_RESAMPLE), str(picture)]
+    for side in sizes:
+        argv += [str(side), str(side), filter_name]
+    caught = io.BytesIO()
+    wrapper = io.TextIOWrapper(caught)
+    with contextlib.redirect_stdout(wrapper):
+        reference.main(argv)
+    wrapper.detach()  # Leave the bytes open after the wrapper is gone.
+    data, at, answers = caught.getvalue(), 0, {}
+    for side in sizes:
+        end = data.index(b"\n", at)
+        if data[at:end].decode() != f"OK {side} {side}":
+            raise Failure(f"pil_resample.py gave no {side} x {side} answer for {picture.name}")
+        answers[side] = data[end + 1 : end + 1 + side * side * 4]
+        at = end + 1 + side * side * 4
+    return answers
+
+
+def plain_shrink(picture: Path, side: int, filter_name: str) -> bytes:
+    """R, G, B, A bytes of Pillow's own resize of the RGBA picture."""
+    with Image.open(picture) as image:
+        image.seek(0)
+        rgba = image.convert("RGBA")
+    return rgba.resize((side, side), PLAIN_FILTERS[filter_name]).tobytes()
+
+
+def our_shrink(converter: str, picture: Path, side: int, filter_name: str, out: Path) -> bytes:
+    """R, G, B, A bytes of our 32-bit icon of the picture, read by Pillow."""
+    out.unlink(missing_ok=True)
+    finished = subprocess.run(
+        [converter, "--depth", "32", "--alpha", "keep", "--transparent", "off", "--filter", filter_name,
+         "--size", str(side), "-o", str(out), str(picture)],
+        stdin=subprocess.DEVNULL, capture_output=True, text=True,
+    )
+    if finished.returncode != 0:
+        lines = finished.stderr.strip().splitlines()
+        raise Failure(f"gloxen-convert exited with {finished.returncode}: {lines[-1] if lines else 'no message'}")
+    with Image.open(out) as icon:
+        if icon.size != (side, side):
+            raise Failure(f"our icon of {picture.name} is {icon.size}, expected {side} x {side}")
+        return icon.convert("RGBA").tobytes()
+
+
+def psnr(ours: bytes, theirs: bytes, linear: list) -> float:
+    """PSNR in dB over premultiplied linear light and opacity, all in 0..1,
+    as the resampler's tests compute it; infinite when every byte agrees."""
+    squares = 0.0
+    for i in range(0, len(ours), 4):
+        oa, ta = ours[i + 3] / 255.0, theirs[i + 3] / 255.0
+        for c in range(3):
+            d = linear[ours[i + c]] * oa - linear[theirs[i + c]] * ta
+            squares += d * d
+        squares += (oa - ta) * (oa - ta)
+    mse = squares / len(ours)
+    return math.inf if mse == 0 else 10 * math.log10(1 / mse)
+
+
+def quality_table(converter, cache: Path, work: Path) -> bool:
+    """Prints the quality table; False when a picture could not be measured."""
+    print()
+    if not converter:
+        print("Scaling quality: gloxen-convert not found, not measured.")
+        return True
+    work.mkdir(parents=True, exist_ok=True)
+    reference = load_linear_reference()
+    linear = [reference.to_linear(v) for v in range(256)]
+    print("Scaling quality: PSNR in dB over premultiplied linear light and opacity (inf: identical).")
+    print('"linear" is Pillow in linear light with premultiplied opacity, the reference (target at least')
+    print(f'{QUALITY_TARGET_DB:.0f} dB); "sRGB" is Pillow\'s plain resize of the RGBA picture, for information.')
+    print()
+    header = f"{'picture':<30} {'kind':<9} {'size':>4}"
+    for name in QUALITY_FILTERS:
+        header += f"   {name + ' linear':>14} {name + ' sRGB':>13}"
+    print(header)
+    print("-" * len(header))
+    lowest = {(name, against): math.inf for name in QUALITY_FILTERS for against in ("linear", "sRGB")}
+    measured_all = True
+    for label, path, kind in quality_pictures(cache):
+        try:
+            with Image.open(path) as image:
+                sides = [n for n in QUALITY_SIZES if n < min(image.size)]
+            references = {name: linear_shrinks(reference, path, sides, name) for name in QUALITY_FILTERS}
+            for side in sides:
+                row = f"{label:<30} {kind:<9} {side:>4}"
+                for name in QUALITY_FILTERS:
+                    ours = our_shrink(converter, path, side, name, work / "icon.ico")
+                    vs_linear = psnr(ours, references[name][side], linear)
+                    vs_plain = psnr(ours, plain_shrink(path, side, name), linear)
+                    lowest[name, "linear"] = min(lowest[name, "linear"], vs_linear)
+                    lowest[name, "sRGB"] = min(lowest[name, "sRGB"], vs_plain)
+                    row += f"   {vs_linear:14.2f} {vs_plain:13.2f}"
+                print(row, flush=True)
+        except (Failure, OSError, ValueError) as error:
+            print(f"{label:<30} FAILED, left out: {error}")
+            measured_all = False
+    print()
+    for name in QUALITY_FILTERS:
+        met = lowest[name, "linear"] >= QUALITY_TARGET_DB
+        print(
+            f"{name}: minimum {lowest[name, 'linear']:.2f} dB against linear light (target at least "
+            f"{QUALITY_TARGET_DB:.0f} dB: {verdict(met if measured_all else None)}); "
+            f"minimum {lowest[name, 'sRGB']:.2f} dB against plain sRGB"
+        )
+    return measured_all
 
 
 # ---------------------------------------------------------------------------
@@ -523,12 +823,62 @@ def describe_machine(tools: dict) -> None:
         print(f"ours: {tools['ours']}")
 
 
+def run_timings(pictures: PictureSet, tools: dict, work: Path, runs: int) -> bool:
+    """The timed jobs and their table; False when a contender failed."""
+    for extension in ("jpg", "png", "bmp"):
+        print(f"  {pictures.big(extension).name}: {pictures.big(extension).stat().st_size / 1e6:.1f} MB")
+    batch_bytes = sum(p.stat().st_size for p in pictures.batch())
+    print(f"  batch: {pictures.batch_count} pictures, {batch_bytes / 1e6:.1f} MB")
+    jobs = make_jobs(pictures, tools, work)
+    print("Untimed run of every contender, checking its output ...", flush=True)
+    everything_ran = True
+    failed_untimed = []
+    for job in jobs:
+        for role, contender in job.contenders.items():
+            contender.run(keep=False)
+            if contender.failure:
+                print(f"  {job.name}, {contender.name}: FAILED, left out: {contender.failure}")
+                failed_untimed.append(contender)
+                everything_ran = False
+            elif role != "plain":
+                problem = check_output(contender, len(job.pictures), job.sides)
+                if problem:
+                    print(f"  {job.name}, {contender.name}: output {problem}")
+        # Our icon should show the same picture as Pillow's: same sampling
+        # kind, so the mean colours differ only by where the samples fall.
+        # Pillow opens the largest image of an icon.
+        ours, pillow = job.contenders.get("ours"), job.contenders["pillow"]
+        if job.kind != "batch" and ours and not ours.failure and not pillow.failure and ours.output.exists():
+            try:
+                gap = max(abs(a - b) for a, b in zip(mean_colour(ours.output), mean_colour(pillow.output)))
+                print(f"  {job.name}: mean colour of our icon is within {gap:.1f} levels of Pillow's")
+            except OSError as error:
+                print(f"  {job.name}: Pillow cannot read our icon: {error}")
+
+    for run in range(runs):
+        print(f"Run {run + 1} of {runs} ...", flush=True)
+        for job in jobs:
+            order = list(job.contenders.values())
+            shift = run % len(order)
+            for contender in order[shift:] + order[:shift]:
+                contender.run(keep=True)
+    for job in jobs:
+        for contender in job.contenders.values():
+            if contender.failure and contender not in failed_untimed:
+                print(f"{job.name}, {contender.name}: failed in a later run: {contender.failure}")
+                everything_ran = False
+    report(jobs, runs)
+    print(f"\nLoad average at the end: {os.getloadavg()[0]:.2f}")
+    return everything_ran
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description="gloxen-convert beside ImageMagick and Pillow.")
     parser.add_argument("--converter", help="gloxen-convert to measure (default: build/cli/gloxen-convert)")
     parser.add_argument("--plain-png", help="gloxen_bench_plain_png (default: bench/ beside the converter's build)")
     parser.add_argument("--runs", type=int, default=5, help="timed runs per job and contender (default 5)")
     parser.add_argument("--quick", action="store_true", help="small pictures, one run: for checking the harness")
+    parser.add_argument("--quality-only", action="store_true", help="only the scaling quality table, no timings")
     parser.add_argument("--cache", default="/tmp/gloxen-bench", help="folder of the generated pictures")
     args = parser.parse_args()
     runs = 1 if args.quick else args.runs
@@ -537,54 +887,19 @@ def main() -> int:
 
     tools = find_tools(args)
     describe_machine(tools)
-    pictures = PictureSet(Path(args.cache), args.quick)
-    pictures.ensure()
-    for extension in ("jpg", "png", "bmp"):
-        print(f"  {pictures.big(extension).name}: {pictures.big(extension).stat().st_size / 1e6:.1f} MB")
-    batch_bytes = sum(p.stat().st_size for p in pictures.batch())
-    print(f"  batch: {pictures.batch_count} pictures, {batch_bytes / 1e6:.1f} MB")
+    cache = Path(args.cache)
+    pictures = PictureSet(cache, args.quick)
+    if not args.quality_only:
+        pictures.ensure()
+    cache.mkdir(parents=True, exist_ok=True)
 
-    work = Path(tempfile.mkdtemp(prefix="out-", dir=pictures.folder.parent))
+    work = Path(tempfile.mkdtemp(prefix="out-", dir=cache))
     try:
-        jobs = make_jobs(pictures, tools, work)
-        print("Untimed run of every contender, checking its output ...", flush=True)
         everything_ran = True
-        failed_untimed = []
-        for job in jobs:
-            for role, contender in job.contenders.items():
-                contender.run(keep=False)
-                if contender.failure:
-                    print(f"  {job.name}, {contender.name}: FAILED, left out: {contender.failure}")
-                    failed_untimed.append(contender)
-                    everything_ran = False
-                elif role != "plain":
-                    problem = check_output(contender, len(job.pictures))
-                    if problem:
-                        print(f"  {job.name}, {contender.name}: output {problem}")
-            # Our icon should show the same picture as Pillow's: same sampling
-            # kind, so the mean colours differ only by where the samples fall.
-            ours, pillow = job.contenders.get("ours"), job.contenders["pillow"]
-            if job.kind != "batch" and ours and not ours.failure and not pillow.failure and ours.output.exists():
-                try:
-                    gap = max(abs(a - b) for a, b in zip(mean_colour(ours.output), mean_colour(pillow.output)))
-                    print(f"  {job.name}: mean colour of our icon is within {gap:.1f} levels of Pillow's")
-                except OSError as error:
-                    print(f"  {job.name}: Pillow cannot read our icon: {error}")
-
-        for run in range(runs):
-            print(f"Run {run + 1} of {runs} ...", flush=True)
-            for job in jobs:
-                order = list(job.contenders.values())
-                shift = run % len(order)
-                for contender in order[shift:] + order[:shift]:
-                    contender.run(keep=True)
-        for job in jobs:
-            for contender in job.contenders.values():
-                if contender.failure and contender not in failed_untimed:
-                    print(f"{job.name}, {contender.name}: failed in a later run: {contender.failure}")
-                    everything_ran = False
-        report(jobs, runs)
-        print(f"\nLoad average at the end: {os.getloadavg()[0]:.2f}")
+        if not args.quality_only:
+            everything_ran = run_timings(pictures, tools, work, runs)
+        if not quality_table(tools["ours"], cache, work / "quality"):
+            everything_ran = False
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return 0 if everything_ran else 1
