@@ -90,7 +90,7 @@ the quality table, which uses the same pictures either way.
 
 import argparse
 import contextlib
-import importlib.util
+import importlib
 import io
 import math
 import os
@@ -664,10 +664,11 @@ def quality_pictures(cache: Path) -> list:
 
 def load_linear_reference():
     """tests/raster/pil_resample.py as a module."""
-    spec = importlib.util.spec_from_file_location("pil_resample", PIL_RESAMPLE)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    sys.path.insert(0, str(PIL_RESAMPLE.parent))
+    try:
+        return importlib.import_module("pil_resample")
+    finally:
+        sys.path.pop(0)
 
 
 def linear_shrinks(reference, picture: Path, sizes: list, filter_name: str) -> dict:

@@ -1,28 +1,15 @@
 #include "Convert_func.h"
 
 #include "Exception.h"
+#include "LittleEndian.h"
 
 #include <cstdint>
 #include <limits>
 #include <new>
 
+using namespace iconbytes;
+
 namespace {
-
-void PutU16(std::uint8_t* out, std::uint16_t value) {
-    out[0] = std::uint8_t(value);
-    out[1] = std::uint8_t(value >> 8);
-}
-
-void PutU32(std::uint8_t* out, std::uint32_t value) {
-    out[0] = std::uint8_t(value);
-    out[1] = std::uint8_t(value >> 8);
-    out[2] = std::uint8_t(value >> 16);
-    out[3] = std::uint8_t(value >> 24);
-}
-
-void PutI32(std::uint8_t* out, std::int32_t value) {
-    PutU32(out, std::uint32_t(value));
-}
 
 std::vector<std::uint8_t> ZeroedBuffer(std::size_t size) {
     try {

@@ -1,6 +1,7 @@
 #include "IconFile.h"
 
 #include "Exception.h"
+#include "LittleEndian.h"
 
 #include <png.h>
 
@@ -10,24 +11,9 @@
 #include <set>
 #include <utility>
 
+using namespace iconbytes;
+
 namespace {
-
-void PutU16(std::uint8_t* out, std::uint16_t value) {
-    out[0] = std::uint8_t(value);
-    out[1] = std::uint8_t(value >> 8);
-}
-
-void PutU32(std::uint8_t* out, std::uint32_t value) {
-    out[0] = std::uint8_t(value);
-    out[1] = std::uint8_t(value >> 8);
-    out[2] = std::uint8_t(value >> 16);
-    out[3] = std::uint8_t(value >> 24);
-}
-
-std::uint32_t GetLE32(const std::uint8_t* in) {
-    return std::uint32_t(in[0]) | std::uint32_t(in[1]) << 8 | std::uint32_t(in[2]) << 16 |
-           std::uint32_t(in[3]) << 24;
-}
 
 std::uint32_t GetBE32(const std::uint8_t* in) {
     return std::uint32_t(in[0]) << 24 | std::uint32_t(in[1]) << 16 | std::uint32_t(in[2]) << 8 |
@@ -59,9 +45,9 @@ bool DataMatchesSize(const TIconEntry& entry) {
                GetBE32(d.data() + 20) == std::uint32_t(entry.Height);
     }
     // The info header's height counts the colour rows and the mask rows.
-    return d.size() >= BitmapInfoHeaderSize && GetLE32(d.data()) == BitmapInfoHeaderSize &&
-           GetLE32(d.data() + 4) == std::uint32_t(entry.Width) &&
-           GetLE32(d.data() + 8) == std::uint32_t(entry.Height) * 2;
+    return d.size() >= BitmapInfoHeaderSize && GetU32(d.data()) == BitmapInfoHeaderSize &&
+           GetU32(d.data() + 4) == std::uint32_t(entry.Width) &&
+           GetU32(d.data() + 8) == std::uint32_t(entry.Height) * 2;
 }
 
 // The order in which the entries' data follow the directory: the PNG images

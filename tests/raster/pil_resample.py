@@ -57,9 +57,9 @@ def main(argv):
         images.append(image)
 
     out = sys.stdout.buffer
-    specs = argv[2:]
-    for k in range(0, len(specs), 3):
-        width, height, name = int(specs[k]), int(specs[k + 1]), specs[k + 2]
+    wanted = argv[2:]
+    for k in range(0, len(wanted), 3):
+        width, height, name = int(wanted[k]), int(wanted[k + 1]), wanted[k + 2]
         r, g, b, a = (list(im.resize((width, height), FILTERS[name]).getdata()) for im in images)
         pixels = bytearray()
         for pr, pg, pb, pa in zip(r, g, b, a):
