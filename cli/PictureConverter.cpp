@@ -162,6 +162,8 @@ public:
     }
 
     std::vector<TImageWork>& Images() { return images_; }
+    // Whether the picture carries its own opacity.
+    bool HasAlpha() const { return info_.HasAlpha; }
 
     // The picture's top-left pixel, in the picture's own format.
     TBitmap Corner;
@@ -218,8 +220,12 @@ TConvertedIcon ConvertPicture(const std::string& path, const TConvertSettings& s
     const TColor corner = sink.Corner.Canvas().Pixel(0, 0);
     bool useTransparent = false;
     TColor colour = corner;
+    // Beyond the window's drawing, a picture with its own opacity says itself
+    // what is transparent: a transparent corner (black once premultiplied)
+    // must not make every black pixel of a logo transparent too.
+    const bool ownOpacity = sink.HasAlpha() && !sink.Images().front().Sampler;
     switch (settings.Transparency) {
-        case TTransparencyChoice::WindowDefault: useTransparent = corner == clBlack; break;
+        case TTransparencyChoice::WindowDefault: useTransparent = corner == clBlack && !ownOpacity; break;
         case TTransparencyChoice::Off: break;
         case TTransparencyChoice::Colour:
             useTransparent = true;

@@ -27,7 +27,9 @@
 // How the transparent colour is chosen.
 enum class TTransparencyChoice {
     // As the window does with a freshly loaded picture: off, unless the
-    // top-left pixel is black, which turns it on with black.
+    // top-left pixel is black, which turns it on with black. Off for a
+    // picture with its own opacity when the images are drawn beyond the
+    // window's way (smooth scaling, a fit, or the opacity kept).
     WindowDefault,
     Off,
     // On, with TConvertSettings::Colour.

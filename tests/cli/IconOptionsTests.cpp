@@ -131,6 +131,21 @@ TEST_F(IconOptions, KeepAlphaKeepsThePicturesOwnOpacityAndTheKeyAddsToIt) {
                 }
             }
     }
+    // A logo whose corner is transparent keeps its black lettering: the
+    // picture's own opacity decides, not the window's black-corner rule.
+    Put("logo.png", PngRgba(8, 4, [](int x, int) -> std::array<std::uint8_t, 4> {
+            return x < 4 ? std::array<std::uint8_t, 4>{0, 0, 0, 0} : std::array<std::uint8_t, 4>{0, 0, 0, 255};
+        }));
+    for (const char* filter : {"nearest", "lanczos"}) {
+        ASSERT_EQ(RunConvert(Root(), {"--size", "8x4", "--depth", "32", "--alpha", "keep", "--filter", filter, "-o",
+                                      "logo.ico", "logo.png"})
+                      .Status,
+                  0);
+        const TImage logo = ReadIcon(ReadFile(Path("logo.ico"))).at(0);
+        EXPECT_TRUE(logo.At(0, 0).Masked) << filter;
+        EXPECT_FALSE(logo.At(7, 0).Masked) << filter;
+        EXPECT_EQ(logo.At(7, 0).A, 255) << filter;
+    }
     // An all-transparent picture stays transparent everywhere.
     Put("clear.png", PngRgba(9, 4, [](int, int) { return std::array<std::uint8_t, 4>{90, 80, 70, 0}; }));
     ASSERT_EQ(RunConvert(Root(), {"--size", "16,32", "--png", "32", "--depth", "32", "--alpha", "keep", "--filter",
