@@ -205,11 +205,6 @@ void FinishSmoothImage(TRgbaImage& image, const TResampleRect& to, const TConver
 
 }  // namespace
 
-bool IsWindowIcon(const TConvertSettings& settings) {
-    return settings.Sizes.size() == 1 && !settings.PngAll && settings.PngSizes.empty() && !settings.KeepAlpha &&
-           settings.Filter == TResampleFilter::Nearest && settings.Fit == TFit::Stretch;
-}
-
 TConvertedIcon ConvertPicture(const std::string& path, const TConvertSettings& settings) {
     if (settings.KeepAlpha && settings.Depth != pf32bit)
         throw Exception("Keeping the picture's opacity needs 32-bit images: only they carry one per pixel");

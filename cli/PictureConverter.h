@@ -78,11 +78,6 @@ struct TConvertSettings {
     TColor Background = clWhite;
 };
 
-// Whether `settings` ask for nothing the window cannot do: one image, sampled
-// nearest-neighbour over the whole icon, its opacity composed as the window
-// does. Such icons are the window's, byte for byte.
-bool IsWindowIcon(const TConvertSettings& settings);
-
 struct TConvertedIcon {
     std::vector<TIconEntry> Entries;
 
