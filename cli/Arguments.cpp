@@ -9,10 +9,12 @@
 #include <cctype>
 #include <charconv>
 #include <filesystem>
+#include <initializer_list>
 #include <iostream>
 #include <map>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <system_error>
 #include <thread>
 
@@ -98,6 +100,21 @@ std::string SizeName(const TSizeChoice& size) {
     return size.Original ? "original" : std::to_string(size.Size.Width) + " x " + std::to_string(size.Size.Height);
 }
 
+// The value of `option` named `text` among `choices`; otherwise the error
+// lists them ("give nearest, box or lanczos").
+template <class T>
+T OneOf(const char* option, const std::string& text, std::initializer_list<std::pair<const char*, T>> choices) {
+    std::string names;
+    std::size_t index = 0;
+    for (const auto& [name, value] : choices) {
+        if (text == name) return value;
+        if (index > 0) names += index + 1 == choices.size() ? " or " : ", ";
+        names += name;
+        ++index;
+    }
+    throw EArgumentError(std::string(option) + " " + Quoted(text) + ": give " + names);
+}
+
 // A colour given as #RRGGBB (hexadecimal digits in either case).
 std::optional<TColor> HexColour(const std::string& text) {
     const bool hex = text.size() == 7 && text[0] == '#' &&
@@ -143,30 +160,13 @@ void ApplyPng(const std::string& text, TConvertSettings& settings) {
 
 void ApplyImageOptions(const std::string& alpha, const std::string& filter, const std::string& fit,
                        const std::string& background, bool backgroundGiven, TConvertSettings& settings) {
-    if (alpha == "keep")
-        settings.KeepAlpha = true;
-    else if (alpha != "off")
-        throw EArgumentError("--alpha " + Quoted(alpha) + ": give keep or off");
+    settings.KeepAlpha = OneOf<bool>("--alpha", alpha, {{"keep", true}, {"off", false}});
     if (settings.KeepAlpha && settings.Depth != pf32bit)
         throw EArgumentError("--alpha keep needs --depth 32: only 32-bit images carry an opacity for each pixel");
-
-    if (filter == "nearest")
-        settings.Filter = TResampleFilter::Nearest;
-    else if (filter == "box")
-        settings.Filter = TResampleFilter::Box;
-    else if (filter == "lanczos")
-        settings.Filter = TResampleFilter::Lanczos3;
-    else
-        throw EArgumentError("--filter " + Quoted(filter) + ": give nearest, box or lanczos");
-
-    if (fit == "stretch")
-        settings.Fit = TFit::Stretch;
-    else if (fit == "pad")
-        settings.Fit = TFit::Pad;
-    else if (fit == "crop")
-        settings.Fit = TFit::Crop;
-    else
-        throw EArgumentError("--fit " + Quoted(fit) + ": give stretch, pad or crop");
+    settings.Filter = OneOf<TResampleFilter>(
+        "--filter", filter,
+        {{"nearest", TResampleFilter::Nearest}, {"box", TResampleFilter::Box}, {"lanczos", TResampleFilter::Lanczos3}});
+    settings.Fit = OneOf<TFit>("--fit", fit, {{"stretch", TFit::Stretch}, {"pad", TFit::Pad}, {"crop", TFit::Crop}});
 
     if (backgroundGiven) {
         if (settings.Fit != TFit::Pad)

@@ -242,4 +242,20 @@ Rgba PixelOf(const TBitmap& bitmap, int x, int y) {
     return {GetRValue(c), GetGValue(c), GetBValue(c), a};
 }
 
+int CountDifferentPixels(const StraightPicture& got, const std::vector<Rgba>& want) {
+    const int width = got.bitmap.Width(), height = got.bitmap.Height();
+    EXPECT_EQ(want.size(), std::size_t(width) * std::size_t(height));
+    if (want.size() != std::size_t(width) * std::size_t(height)) return int(want.size());
+    int differing = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const Rgba g = got.At(x, y), w = want[std::size_t(y) * std::size_t(width) + std::size_t(x)];
+            if (g != w && ++differing <= 3)
+                ADD_FAILURE() << "(" << x << ", " << y << "): ours " << int(g.r) << "," << int(g.g) << ","
+                              << int(g.b) << "," << int(g.a) << " Pillow " << int(w.r) << "," << int(w.g) << ","
+                              << int(w.b) << "," << int(w.a);
+        }
+    return differing;
+}
+
 }  // namespace codectest

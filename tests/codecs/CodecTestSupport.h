@@ -86,6 +86,9 @@ struct StraightPicture {
 // WantsStraightAlpha first.
 StraightPicture DecodeStraight(const std::filesystem::path& path, const char* format);
 StraightPicture DecodeStraightBytes(const std::vector<std::uint8_t>& bytes, const char* format);
+// Compares every pixel of `got` with `want` (its width x height pixels,
+// top-down), reports the first three that differ and returns how many do.
+int CountDifferentPixels(const StraightPicture& got, const std::vector<Rgba>& want);
 
 // Our pixel (x, y) in the same terms: the colour, and the opacity of a 32-bit
 // bitmap with alpha (255 otherwise). Premultiplied channels are given as they
